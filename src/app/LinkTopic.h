@@ -1,0 +1,50 @@
+#pragma once
+// A named set of text items that linked programs can request, watch and (where
+// the topic allows) write. The main window's labels are served as topic "data".
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace kalvor {
+
+struct ItemValue {
+    QString text;
+    quint64 seq = 0;  // number of sets of this item so far
+    QDateTime time;   // UTC moment of the last set (invalid before the first)
+};
+
+struct PutResult {
+    bool ok = true;
+    QString code;    // e.g. "NOT_SUPPORTED", "BAD_VALUE" when !ok
+    QString detail;  // human-readable explanation
+};
+
+class LinkTopic : public QObject {
+    Q_OBJECT
+public:
+    LinkTopic(QString name, QStringList items, QObject* parent = nullptr);
+
+    const QString& name() const { return name_; }
+    const QStringList& items() const { return items_; }
+    bool hasItem(const QString& item) const { return values_.contains(item); }
+    ItemValue value(const QString& item) const { return values_.value(item); }
+    QString text(const QString& item) const { return values_.value(item).text; }
+
+    // Every set counts, also when the text is unchanged: each one reaches linked clients.
+    void set(const QString& item, const QString& text);
+
+    // A write from a linked program. The base topic refuses it.
+    virtual PutResult put(const QString& item, const QString& text);
+
+signals:
+    void itemSet(const QString& item, const kalvor::ItemValue& value);
+
+private:
+    QString name_;
+    QStringList items_;
+    QHash<QString, ItemValue> values_;
+};
+
+} // namespace kalvor

@@ -1,0 +1,149 @@
+#include "app/SettingsStore.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <cmath>
+#include <limits>
+
+namespace kalvor {
+
+namespace {
+const QString kSection = QStringLiteral("Properties");
+
+QString fullKey(const QString& key) { return kSection + QLatin1Char('/') + key; }
+} // namespace
+
+SettingsError::SettingsError(const QString& k, const QString& v, const QString& f)
+    : std::runtime_error(QStringLiteral("setting %1 = \"%2\" in %3 is not a valid number")
+                             .arg(k, v, f)
+                             .toStdString()),
+      key(k), value(v), file(f)
+{
+}
+
+QString SettingsError::report() const
+{
+    return QStringLiteral("KALVOR cannot start: the setting \"%1\" holds \"%2\", which is not "
+                          "a valid number.\nSettings file: %3 (section [Properties]).\n"
+                          "Correct or remove that line and start KALVOR again; nothing was written.")
+        .arg(key, value, file);
+}
+
+SettingsStore::SettingsStore() : SettingsStore(defaultFilePath()) {}
+
+SettingsStore::SettingsStore(const QString& filePath)
+    : settings_(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
+{
+}
+
+SettingsStore::~SettingsStore() = default;
+
+QString SettingsStore::defaultFilePath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/KALVOR/KALVOR.conf");
+}
+
+QString SettingsStore::filePath() const { return settings_->fileName(); }
+
+QString SettingsStore::readSetting(const QString& key, const QString& defaultValue) const
+{
+    const QVariant v = settings_->value(fullKey(key));
+    if (!v.isValid())
+        return defaultValue;
+    // A value with a comma reads back as a list from an INI file; join it again.
+    if (v.userType() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
+    return v.toString();
+}
+
+void SettingsStore::writeSetting(const QString& key, const QString& value)
+{
+    settings_->setValue(fullKey(key), value);
+}
+
+bool SettingsStore::contains(const QString& key) const { return settings_->contains(fullKey(key)); }
+
+void SettingsStore::sync() { settings_->sync(); }
+
+std::optional<double> SettingsStore::parseNumber(const QString& text)
+{
+    QString t = text.trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    // Accept one comma as the decimal separator (a value written under another locale).
+    if (t.count(QLatin1Char(',')) == 1 && !t.contains(QLatin1Char('.')))
+        t.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double d = t.toDouble(&ok);
+    if (!ok || !std::isfinite(d))
+        return std::nullopt;
+    return d;
+}
+
+std::optional<std::int16_t> SettingsStore::parseInt16(const QString& text)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok, 10);
+    if (!ok || v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return static_cast<std::int16_t>(v);
+}
+
+QString SettingsStore::formatSingle(float value) { return QString::number(double(value), 'g', 7); }
+
+QString SettingsStore::formatDouble(double value) { return QString::number(value, 'g', 15); }
+
+std::int16_t SettingsStore::port() const
+{
+    const QString text = readSetting(keys::Port, QStringLiteral("0"));
+    const auto v = parseInt16(text);
+    if (!v)
+        throw SettingsError(keys::Port, text, filePath());
+    return *v;
+}
+
+namespace {
+float readSingle(const SettingsStore& s, const QString& key)
+{
+    const QString text = s.readSetting(key, QStringLiteral("100"));
+    const auto v = SettingsStore::parseNumber(text);
+    if (!v || std::fabs(*v) > std::numeric_limits<float>::max())
+        throw SettingsError(key, text, s.filePath());
+    return static_cast<float>(*v);
+}
+} // namespace
+
+float SettingsStore::screenLeft() const { return readSingle(*this, keys::ScreenLeft); }
+float SettingsStore::screenTop() const { return readSingle(*this, keys::ScreenTop); }
+
+QString SettingsStore::display() const { return readSetting(keys::Display, QStringLiteral("Primary")); }
+
+double SettingsStore::gain(const QString& serial, double recordGain) const
+{
+    const QString text = readSetting(keys::GainSNPrefix + serial, formatDouble(recordGain));
+    const auto v = parseNumber(text);
+    if (!v || *v <= 0)
+        return recordGain;
+    return *v;
+}
+
+void SettingsStore::setPort(std::int16_t port) { writeSetting(keys::Port, QString::number(port)); }
+
+void SettingsStore::setScreenPosition(float left, float top)
+{
+    writeSetting(keys::ScreenLeft, formatSingle(left));
+    writeSetting(keys::ScreenTop, formatSingle(top));
+}
+
+void SettingsStore::setDisplay(const QString& display) { writeSetting(keys::Display, display); }
+
+void SettingsStore::setGain(const QString& serial, double gain)
+{
+    writeSetting(keys::GainSNPrefix + serial, formatDouble(gain));
+}
+
+} // namespace kalvor
