@@ -1,0 +1,30 @@
+# make run   - install what is missing, build, start KALVOR on the simulated reader
+# make test  - install what is missing, build, run every test
+# make bench - build and run the benchmarks
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PACKAGES = cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
+           libbenchmark-dev fonts-liberation2 xvfb xauth
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@sh tools/install-deps.sh $(PACKAGES)
+
+build: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/kalvor --simulate $(ARGS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@sh bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,63 @@
+#include "app/CheckCommand.h"
+
+#include "app/MessageSink.h"
+#include "app/ProgramEnd.h"
+#include "app/ReaderState.h"
+#include "app/SettingsStore.h"
+#include "hw/HeadLink.h"
+#include "hw/IdentityRecord.h"
+#include "hw/PortIo.h"
+#include "hw/Registers.h"
+
+namespace kalvor {
+
+int runCheck(PortIo& io, const SettingsStore& settings, const QString& address, QTextStream& out, QTextStream& err)
+{
+    int port = kFactoryBase;
+    if (!address.isEmpty()) {
+        bool ok = false;
+        QString text = address.trimmed();
+        if (text.startsWith(QStringLiteral("&H"), Qt::CaseInsensitive) || text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive))
+            text = text.mid(2);
+        port = text.toInt(&ok, 16);
+        if (!ok || port < 0 || port > 0xFFFF) {
+            err << "kalvor: --check needs a hexadecimal card address such as 300, not \"" << address << "\"\n";
+            return exitcode::Usage;
+        }
+    } else {
+        const std::int16_t stored = settings.port();
+        if (stored != 0)
+            port = stored;
+    }
+
+    ReaderState state;
+    state.Control = 0x02;
+    HeadLink head(state, io);
+
+    struct Collect : MessageSink {
+        QStringList lines;
+        void showMessage(const QString& text) override { lines.append(text); }
+    } collect;
+    MessageSink* previous = setMessageSink(&collect);
+    const int result = head.testHead(static_cast<std::int16_t>(port));
+    auto flushMessages = [&] {
+        for (const QString& line : collect.lines)
+            err << line << '\n';
+        collect.lines.clear();
+        err.flush();
+    };
+    if (result != 0) {
+        flushMessages();
+        setMessageSink(previous);
+        return exitcode::HeadTestFailed;
+    }
+    const IdentityCaptions captions = parseEEPROM(state, settings);
+    setMessageSink(previous);
+    out << state.rdrModel << ' ' << state.rdrSN << " gain " << SettingsStore::formatDouble(state.rdrGain) << ' '
+        << captions.lblA1 << ' ' << captions.lblA2 << " at " << hexAddress(port) << '\n';
+    out.flush();
+    flushMessages();
+    return exitcode::Ok;
+}
+
+} // namespace kalvor

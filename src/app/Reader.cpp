@@ -1,0 +1,133 @@
+#include "app/Reader.h"
+
+#include "app/MessageCatalog.h"
+#include "app/SettingsStore.h"
+#include "hw/Registers.h"
+
+namespace kalvor {
+
+LinkTopic* createDataTopic(QObject* parent)
+{
+    auto* topic = new LinkTopic(QStringLiteral("data"),
+                                {item::A, item::WL, item::lblA1, item::lblA2, item::na, item::nb, item::nc},
+                                parent);
+    topic->set(item::A, QStringLiteral("Zeroing"));
+    topic->set(item::WL, QString());
+    topic->set(item::lblA1, QString());
+    topic->set(item::lblA2, QString());
+    topic->set(item::na, QStringLiteral(" "));
+    topic->set(item::nb, QStringLiteral(" "));
+    topic->set(item::nc, QStringLiteral(" "));
+    return topic;
+}
+
+Reader::Reader(PortIo& io, SettingsStore& settings, LinkTopic& data, QObject* parent)
+    : QObject(parent),
+      head(state, io),
+      acquisition(state, io, [this] {
+          if (formUnload)
+              formUnload(1007);
+      }),
+      absorbance(state, acquisition, head,
+                 AbsorbanceHooks{[this](bool on) {
+                                     if (on)
+                                         tmrRead.start();
+                                     else
+                                         tmrRead.stop();
+                                 },
+                                 [this](const QString& text) { data_.set(item::A, text); }}),
+      settings_(settings),
+      data_(data)
+{
+    tmrRead.setInterval(600);
+    tmrDelayZero.setInterval(500);
+    // The reading timer is restarted by each reading at its end, so the
+    // interval runs from the end of one reading to the start of the next.
+    tmrRead.setTimerType(Qt::PreciseTimer);
+    tmrDelayZero.setTimerType(Qt::PreciseTimer);
+    connect(&tmrRead, &QTimer::timeout, this, [this] { guarded([this] { tmrRead_Timer(); }); });
+    connect(&tmrDelayZero, &QTimer::timeout, this, [this] { guarded([this] { tmrDelayZero_Timer(); }); });
+}
+
+void Reader::guarded(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const ReadingAbandoned&) {
+        // The shut-down has already run; nothing of the reading remains to do.
+    }
+    if (afterHardwareStep)
+        afterHardwareStep();
+}
+
+Reader::Cycle Reader::cycle() const
+{
+    if (tmrDelayZero.isActive())
+        return Cycle::Settling;
+    if (tmrRead.isActive())
+        return Cycle::Reading;
+    return Cycle::Stopped;
+}
+
+void Reader::tmrDelayZero_Timer()
+{
+    if (state.Control & ctlSecondaryPulse) {
+        head.clearControlBits(state.base, ctlSecondaryPulse);
+        // Stays armed: the zero waits one more interval (the running interval is kept).
+        if (!tmrDelayZero.isActive())
+            tmrDelayZero.start();
+        return;
+    }
+    tmrDelayZero.stop();
+    absorbance.zero();
+    tmrRead.start();
+}
+
+void Reader::tmrRead_Timer()
+{
+    tmrRead.stop();
+    absorbance.getA();
+}
+
+void Reader::selectWavelength(bool secondary)
+{
+    tmrRead.stop();
+    if (secondary)
+        head.setControlBits(state.base, ctlSecondary | ctlSecondaryPulse);
+    else
+        head.clearControlBits(state.base, ctlSecondary | ctlSecondaryPulse);
+    data_.set(item::WL, data_.text(secondary ? item::lblA2 : item::lblA1));
+    primaryChecked_ = !secondary;
+    secondaryChecked_ = secondary;
+    emit menuChanged();
+    settings_.setDisplay(secondary ? QStringLiteral("Secondary") : QStringLiteral("Primary"));
+    if (!tmrDelayZero.isActive())
+        tmrDelayZero.start();
+    if (afterHardwareStep)
+        afterHardwareStep();
+}
+
+void Reader::mnuPrimary_Click() { selectWavelength(false); }
+
+void Reader::mnuSecondary_Click() { selectWavelength(true); }
+
+void Reader::mnuZero_Click()
+{
+    tmrRead.stop();
+    if (!tmrDelayZero.isActive())
+        tmrDelayZero.start();
+}
+
+void Reader::parseEEPROM()
+{
+    const IdentityCaptions c = kalvor::parseEEPROM(state, settings_);
+    data_.set(item::lblA1, c.lblA1);
+    data_.set(item::lblA2, c.lblA2);
+    mnuPrimaryCaption_ = c.mnuPrimary;
+    mnuSecondaryCaption_ = c.mnuSecondary;
+    emit menuChanged();
+}
+
+void Reader::storePort(std::int16_t port) { settings_.setPort(port); }
+
+} // namespace kalvor

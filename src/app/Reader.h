@@ -1,0 +1,97 @@
+#pragma once
+// The reader as the main window drives it, without any widget: the reader
+// state, the head operations, the measurement, the two timers of the reading
+// cycle with their handlers, and the data items served to other programs.
+// The window shows what this holds and forwards its menu commands here.
+#include "app/LinkTopic.h"
+#include "app/ReaderState.h"
+#include "hw/HeadLink.h"
+#include "hw/IdentityRecord.h"
+#include "measure/Absorbance.h"
+#include "measure/Acquisition.h"
+#include "portsetup/PortDialogHost.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+namespace kalvor {
+
+class SettingsStore;
+
+namespace item {
+inline const QString A = QStringLiteral("A");
+inline const QString WL = QStringLiteral("WL");
+inline const QString lblA1 = QStringLiteral("lblA1");
+inline const QString lblA2 = QStringLiteral("lblA2");
+inline const QString na = QStringLiteral("na");
+inline const QString nb = QStringLiteral("nb");
+inline const QString nc = QStringLiteral("nc");
+} // namespace item
+
+// The data topic with the main window's labels and their texts at creation.
+LinkTopic* createDataTopic(QObject* parent);
+
+class Reader : public QObject, public PortDialogHost {
+    Q_OBJECT
+public:
+    enum class Cycle { Stopped, Settling, Reading };
+
+    Reader(PortIo& io, SettingsStore& settings, LinkTopic& data, QObject* parent = nullptr);
+
+    ReaderState state;
+    HeadLink head;
+    Acquisition acquisition;
+    Absorbance absorbance;
+    QTimer tmrRead;
+    QTimer tmrDelayZero;
+
+    LinkTopic& data() { return data_; }
+    SettingsStore& settings() { return settings_; }
+    Cycle cycle() const;
+
+    // The orderly shut-down (Form_Unload); set by the window. It ends the program.
+    std::function<void(int cancel)> formUnload;
+
+    // Timer and menu handlers of the reading cycle.
+    void tmrDelayZero_Timer();
+    void tmrRead_Timer();
+    void mnuPrimary_Click();
+    void mnuSecondary_Click();
+    void mnuZero_Click();
+
+    // Reads the identity record and puts the wavelength captions in place.
+    void parseEEPROM();
+
+    // Menu state shown by the window.
+    QString mnuPrimaryCaption() const { return mnuPrimaryCaption_; }
+    QString mnuSecondaryCaption() const { return mnuSecondaryCaption_; }
+    bool primaryChecked() const { return primaryChecked_; }
+    bool secondaryChecked() const { return secondaryChecked_; }
+
+    // PortDialogHost
+    std::int16_t base() const override { return state.base; }
+    void setBase(std::int16_t base) override { state.base = base; }
+    int testHead(std::int16_t testPort) override { return head.testHead(testPort); }
+    void storePort(std::int16_t port) override;
+
+    // Called after every access that may have changed what the head shows
+    // (for the simulator's read-only items).
+    std::function<void()> afterHardwareStep;
+
+signals:
+    void menuChanged();
+
+private:
+    void selectWavelength(bool secondary);
+    void guarded(const std::function<void()>& step);
+
+    SettingsStore& settings_;
+    LinkTopic& data_;
+    QString mnuPrimaryCaption_;
+    QString mnuSecondaryCaption_;
+    bool primaryChecked_ = false;
+    bool secondaryChecked_ = false;
+};
+
+} // namespace kalvor

@@ -1,0 +1,105 @@
+#include "hw/DirectPortIo.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <sys/io.h>
+#define KALVOR_HAVE_IOPERM 1
+#endif
+
+namespace kalvor {
+
+namespace {
+const char* kHowToGrant =
+    "Grant it once with\n"
+    "    sudo setcap cap_sys_rawio+ep \"$(command -v kalvor)\"\n"
+    "(the program drops the capability right after it has the ports), or start it as root.\n"
+    "To run without hardware, start it with --simulate.";
+}
+
+std::unique_ptr<DirectPortIo> DirectPortIo::open(QString* why)
+{
+    std::unique_ptr<DirectPortIo> io(new DirectPortIo);
+#ifdef KALVOR_HAVE_IOPERM
+    if (::ioperm(kFirstCardPort, kLastCardPort - kFirstCardPort + 1, 1) == 0)
+        return io;
+    const int iopermErrno = errno;
+    if (iopermErrno != ENOSYS) {
+        if (why)
+            *why = QStringLiteral("KALVOR cannot reach the BRENIK card: access to I/O ports 0x100..0x3E3 "
+                                  "was refused (%1). Port access needs the CAP_SYS_RAWIO capability.\n%2")
+                       .arg(QString::fromLocal8Bit(std::strerror(iopermErrno)), QString::fromLatin1(kHowToGrant));
+        return nullptr;
+    }
+#endif
+    io->devPortFd_ = ::open("/dev/port", O_RDWR | O_CLOEXEC);
+    if (io->devPortFd_ >= 0)
+        return io;
+    if (why)
+        *why = QStringLiteral("KALVOR cannot reach the BRENIK card: /dev/port could not be opened (%1). "
+                              "Port access needs the CAP_SYS_RAWIO capability and read/write access to /dev/port.\n%2")
+                   .arg(QString::fromLocal8Bit(std::strerror(errno)), QString::fromLatin1(kHowToGrant));
+    return nullptr;
+}
+
+DirectPortIo::~DirectPortIo()
+{
+    if (devPortFd_ >= 0)
+        ::close(devPortFd_);
+}
+
+std::uint8_t DirectPortIo::readPort(std::uint16_t port)
+{
+    if (devPortFd_ >= 0) {
+        unsigned char b = 0xFF;
+        if (::pread(devPortFd_, &b, 1, port) != 1)
+            return 0xFF;
+        return b;
+    }
+#ifdef KALVOR_HAVE_IOPERM
+    return ::inb(port);
+#else
+    return 0xFF;
+#endif
+}
+
+void DirectPortIo::writePort(std::uint16_t port, std::uint8_t value)
+{
+    if (devPortFd_ >= 0) {
+        const unsigned char b = value;
+        (void)!::pwrite(devPortFd_, &b, 1, port);
+        return;
+    }
+#ifdef KALVOR_HAVE_IOPERM
+    ::outb(value, port);
+#endif
+}
+
+bool dropPrivileges(QString* why)
+{
+    // A set-uid start: go back to the real user (ioperm grants survive this).
+    if (::geteuid() != ::getuid() || ::getegid() != ::getgid()) {
+        if (::setgid(::getgid()) != 0 || ::setuid(::getuid()) != 0) {
+            if (why)
+                *why = QStringLiteral("could not give up the set-uid identity: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+    }
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capset, &header, data) != 0) {
+        if (why)
+            *why = QStringLiteral("could not drop capabilities: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    return true;
+}
+
+} // namespace kalvor

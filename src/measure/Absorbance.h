@@ -1,0 +1,45 @@
+#pragma once
+// Zero and absorbance: the zero value with its cautions, and each reading's
+// absorbance as the text of label A.
+#include "app/ReaderState.h"
+
+#include <QString>
+#include <functional>
+
+namespace kalvor {
+
+class Acquisition;
+class HeadLink;
+
+// The caption of label A for an absorbance: ">3.0" above 3.0, otherwise three
+// decimals with a leading blank for a five-character text. A value that rounds
+// to zero shows " 0.000", never "-0.000".
+QString formatAbsorbance(double a);
+
+struct AbsorbanceHooks {
+    std::function<void(bool)> setReadTimer;        // enable/disable tmrRead
+    std::function<void(const QString&)> setCaptionA; // label A and its data item
+};
+
+class Absorbance {
+public:
+    Absorbance(ReaderState& state, Acquisition& acquisition, HeadLink& head, AbsorbanceHooks hooks)
+        : s_(state), acq_(acquisition), head_(head), hooks_(std::move(hooks))
+    {
+    }
+
+    void zero();
+    void getA();
+
+    static constexpr double kDimLamp = 0.4;
+    static constexpr double kBlockedPath = 0.2;
+    static constexpr double kDisplayLimit = 3.0;
+
+private:
+    ReaderState& s_;
+    Acquisition& acq_;
+    HeadLink& head_;
+    AbsorbanceHooks hooks_;
+};
+
+} // namespace kalvor

@@ -1,0 +1,46 @@
+#pragma once
+// One conversion of the card's ADC, and one reading: 1200 conversions reduced
+// to the most frequent count near the top of their distribution, interpolated,
+// scaled to volts, referred to the head's gain and smoothed.
+#include "app/ReaderState.h"
+#include "hw/PortIo.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+namespace kalvor {
+
+// Thrown after the conversion time-out has been reported and the shut-down
+// hook has run, so that the reading in progress is abandoned.
+struct ReadingAbandoned {};
+
+class Acquisition {
+public:
+    static constexpr int kConversions = 1200;
+    static constexpr int kPollLimit = 1000;
+    static constexpr int kWindow = 21;
+
+    // onTimeout runs the orderly shut-down (it is not expected to return).
+    Acquisition(ReaderState& state, PortIo& io, std::function<void()> onTimeout)
+        : s_(state), io_(io), onTimeout_(std::move(onTimeout))
+    {
+    }
+
+    double getADC();
+    void getVoltages();
+
+    // The reduction step alone, on a finished histogram with highest count m:
+    // returns the interpolated count.
+    using Histogram = std::array<std::int16_t, 4097>;
+    static double peakCount(Histogram& counters, int m);
+    // Raw conversion value to a histogram count: halves to even, capped at 4095.
+    static int toCount(double raw);
+
+private:
+    ReaderState& s_;
+    PortIo& io_;
+    std::function<void()> onTimeout_;
+};
+
+} // namespace kalvor
