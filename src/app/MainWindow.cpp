@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "about/ProgramIcon.h"
 #include "app/Fonts.h"
 #include "app/MessageCatalog.h"
 #include "app/MessageSink.h"
@@ -28,7 +29,7 @@ frmKALVOR::frmKALVOR(Reader& reader, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmKALVOR"));
     setWindowTitle(QStringLiteral("KALVOR"));
-    setWindowIcon(QIcon(QStringLiteral(":/kalvor/icons/kalvor-64.png")));
+    setWindowIcon(programIcon());
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -117,8 +118,12 @@ void frmKALVOR::updateMenus()
 
 QPointF frmKALVOR::positionTwips() const
 {
-    const double dpi = logicalDpi(this);
     const QPoint p = frameGeometry().topLeft();
+    // Unmoved since it was placed: the position as given, without the
+    // rounding of twips to whole pixels and back.
+    if (placed_ && p == placedPx_)
+        return placedTwips_;
+    const double dpi = logicalDpi(this);
     return {pxToTwips(p.x(), dpi), pxToTwips(p.y(), dpi)};
 }
 
@@ -126,6 +131,9 @@ void frmKALVOR::setPositionTwips(float left, float top)
 {
     const double dpi = logicalDpi(this);
     move(twipsToPx(left, dpi), twipsToPx(top, dpi));
+    placed_ = true;
+    placedPx_ = frameGeometry().topLeft();
+    placedTwips_ = QPointF(left, top);
 }
 
 void frmKALVOR::firstTime()

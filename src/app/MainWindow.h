@@ -64,6 +64,9 @@ private:
     void firstTime();
 
     Reader& reader_;
+    bool placed_ = false;
+    QPoint placedPx_;
+    QPointF placedTwips_;
 };
 
 } // namespace kalvor

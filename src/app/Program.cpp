@@ -7,6 +7,7 @@
 #include "app/ProgramEnd.h"
 #include "app/Reader.h"
 #include "app/SettingsStore.h"
+#include "about/ProgramIcon.h"
 #include "app/UnixSignals.h"
 #include "app/link/LinkPaths.h"
 #include "app/link/LinkServer.h"
@@ -74,6 +75,7 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
         }
     }
 
+    QApplication::setWindowIcon(programIcon());
     SettingsStore settings;
     BoxMessageSink boxes;
     setMessageSink(&boxes);
@@ -94,7 +96,7 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
     Reader reader(ports->io(), settings, *data);
     frmKALVOR window(reader);
     reader.formUnload = [&window](int cancel) { window.Form_Unload(cancel); };
-    wireWindows(window, reader);
+    WindowWiring windows(window);
 
     // Termination requests and the end of the desktop session take the road of
     // File > Exit once the program is up; during start-up nothing is stored.

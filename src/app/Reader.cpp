@@ -56,8 +56,6 @@ void Reader::guarded(const std::function<void()>& step)
     } catch (const ReadingAbandoned&) {
         // The shut-down has already run; nothing of the reading remains to do.
     }
-    if (afterHardwareStep)
-        afterHardwareStep();
 }
 
 Reader::Cycle Reader::cycle() const
@@ -103,8 +101,6 @@ void Reader::selectWavelength(bool secondary)
     settings_.setDisplay(secondary ? QStringLiteral("Secondary") : QStringLiteral("Primary"));
     if (!tmrDelayZero.isActive())
         tmrDelayZero.start();
-    if (afterHardwareStep)
-        afterHardwareStep();
 }
 
 void Reader::mnuPrimary_Click() { selectWavelength(false); }

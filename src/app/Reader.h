@@ -9,6 +9,7 @@
 #include "hw/IdentityRecord.h"
 #include "measure/Absorbance.h"
 #include "measure/Acquisition.h"
+#include "ndf/NdfHost.h"
 #include "portsetup/PortDialogHost.h"
 
 #include <QObject>
@@ -32,7 +33,7 @@ inline const QString nc = QStringLiteral("nc");
 // The data topic with the main window's labels and their texts at creation.
 LinkTopic* createDataTopic(QObject* parent);
 
-class Reader : public QObject, public PortDialogHost {
+class Reader : public QObject, public PortDialogHost, public NdfHost {
     Q_OBJECT
 public:
     enum class Cycle { Stopped, Settling, Reading };
@@ -75,9 +76,11 @@ public:
     int testHead(std::int16_t testPort) override { return head.testHead(testPort); }
     void storePort(std::int16_t port) override;
 
-    // Called after every access that may have changed what the head shows
-    // (for the simulator's read-only items).
-    std::function<void()> afterHardwareStep;
+    // NdfHost
+    void getVoltages() override { acquisition.getVoltages(); }
+    double v1() const override { return state.v1; }
+    QString wlCaption() const override { return data_.text(item::WL); }
+    void setFilterItem(const QString& name, const QString& text) override { data_.set(name, text); }
 
 signals:
     void menuChanged();

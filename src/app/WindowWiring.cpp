@@ -1,20 +1,28 @@
 #include "app/WindowWiring.h"
 
+#include "about/frmAbout.h"
 #include "app/MainWindow.h"
+#include "ndf/frmNDF.h"
+#include "portsetup/PortDialogController.h"
+#include "portsetup/dlgPort.h"
 
 namespace kalvor {
 
-void wireWindows(frmKALVOR& window, Reader& reader)
+WindowWiring::WindowWiring(frmKALVOR& window)
+    : port_(std::make_unique<PortDialogController>(window.reader()))
 {
-    Q_UNUSED(reader);
-    // Until the port dialog is wired, a first start takes the factory address.
-    window.showPortDialog = [&window] {
-        ReaderState& s = window.reader().state;
-        if (s.base == 0 && window.reader().testHead(0x300) == 0) {
-            window.reader().storePort(0x300);
-            s.base = 0x300;
-        }
+    // The port dialog has no owner window: at the first start the main
+    // window is not shown yet.
+    window.showPortDialog = [this] { port_->show(nullptr); };
+    window.showNdfDialog = [&window] {
+        frmNDF dialog(window.reader(), &window);
+        dialog.exec();
     };
+    window.showAbout = [] { frmAbout::showAbout(); };
 }
 
+} // namespace kalvor
+
+namespace kalvor {
+WindowWiring::~WindowWiring() = default;
 } // namespace kalvor

@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QMessageBox>
 #include <cstdio>
 #include <memory>
 
@@ -60,15 +59,6 @@ bool wantsWindow(int argc, char** argv)
             return false;
     }
     return true;
-}
-
-void fail(const QString& text, bool gui)
-{
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    if (gui) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("KALVOR"), text, QMessageBox::Ok);
-        box.exec();
-    }
 }
 
 } // namespace
