@@ -1,0 +1,107 @@
+#include "hw/sim/HeadPhysics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace kalvor::sim;
+
+namespace {
+HeadPhysics quiet()
+{
+    HeadPhysics p;
+    p.setNoiseSigma(0.0);
+    return p;
+}
+} // namespace
+
+TEST(SimHeadPhysics, FreshLampZeroIsWellAboveTheLampCaution)
+{
+    HeadPhysics p = quiet();
+    EXPECT_NEAR(p.idealVoltage(), 1.9 * 1.2, 1e-12);
+    EXPECT_GT(p.idealVoltage() / p.gain(), 0.4);
+    p.setWavelength(Wavelength::Secondary);
+    EXPECT_NEAR(p.idealVoltage(), 1.9 * 1.0, 1e-12);
+    EXPECT_GT(p.idealVoltage() / p.gain(), 0.4);
+}
+
+TEST(SimHeadPhysics, AbsorbanceInThePathLowersTheInputByGainTimesAbsorbance)
+{
+    HeadPhysics p = quiet();
+    const double empty = p.idealVoltage();
+    p.setDosimeter(0.5);
+    EXPECT_NEAR(empty - p.idealVoltage(), 1.9 * 0.5, 1e-12);
+    EXPECT_TRUE(p.dosimeterSensed());
+
+    // The filter holder ignores the dosimeter and shows its filter instead.
+    p.setHolder(Holder::Filter);
+    EXPECT_FALSE(p.dosimeterSensed());
+    EXPECT_NEAR(p.idealVoltage(), empty, 1e-12);
+    double previous = empty;
+    for (NdFilter f : {NdFilter::Light, NdFilter::Medium, NdFilter::Dark}) {
+        p.setFilter(f);
+        EXPECT_NEAR(empty - p.idealVoltage(), 1.9 * p.filterAbsorbance(f), 1e-12);
+        EXPECT_LT(p.idealVoltage(), previous);
+        previous = p.idealVoltage();
+    }
+    EXPECT_NEAR(p.filterAbsorbance(NdFilter::Medium), 0.8, 1e-12);
+}
+
+TEST(SimHeadPhysics, LampFractionScalesTheLampLevelOnly)
+{
+    HeadPhysics p = quiet();
+    p.setDosimeter(0.2);
+    p.setLampFraction(0.5);
+    EXPECT_NEAR(p.idealVoltage(), 1.9 * (1.2 * 0.5 - 0.2), 1e-12);
+    p.setGain(1.0);
+    EXPECT_NEAR(p.idealVoltage(), 0.4, 1e-12);
+}
+
+TEST(SimHeadPhysics, InputIsClippedToTheRails)
+{
+    HeadPhysics p = quiet();
+    p.setLampLevel(Wavelength::Primary, 4.0);
+    EXPECT_DOUBLE_EQ(p.idealVoltage(), 5.0);
+    EXPECT_EQ(p.sampleCount(), 4095);
+    p.setDosimeter(9.0);
+    EXPECT_DOUBLE_EQ(p.idealVoltage(), -5.0);
+    EXPECT_EQ(p.sampleCount(), 0);
+}
+
+TEST(SimHeadPhysics, CountFormulaAndClamping)
+{
+    EXPECT_EQ(HeadPhysics::countForVoltage(1.0), 2457);
+    EXPECT_EQ(HeadPhysics::countForVoltage(0.0), 2048); // 2047.5 rounds up
+    EXPECT_EQ(HeadPhysics::countForVoltage(-5.0), 0);
+    EXPECT_EQ(HeadPhysics::countForVoltage(5.0), 4095);
+    EXPECT_EQ(HeadPhysics::countForVoltage(7.0), 4095);
+    EXPECT_EQ(HeadPhysics::countForVoltage(-7.0), 0);
+}
+
+TEST(SimHeadPhysics, SeededNoiseIsRepeatableAndHasTheGivenSpread)
+{
+    HeadPhysics a(42), b(42), c(43);
+    std::vector<double> va, vb, vc;
+    for (int i = 0; i < 5000; ++i) {
+        va.push_back(a.sampleVoltage());
+        vb.push_back(b.sampleVoltage());
+        vc.push_back(c.sampleVoltage());
+    }
+    EXPECT_EQ(va, vb);
+    EXPECT_NE(va, vc);
+
+    double sum = 0, sq = 0;
+    for (double v : va) {
+        sum += v;
+        sq += v * v;
+    }
+    const double mean = sum / va.size();
+    const double sd = std::sqrt(sq / va.size() - mean * mean);
+    EXPECT_NEAR(mean, a.idealVoltage(), 0.0002);
+    EXPECT_NEAR(sd, HeadPhysics::kDefaultNoise, 0.0002);
+
+    // Re-seeding starts the same sequence again.
+    a.seed(42);
+    EXPECT_DOUBLE_EQ(a.sampleVoltage(), va[0]);
+}
