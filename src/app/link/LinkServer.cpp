@@ -1,0 +1,233 @@
+#include "app/link/LinkServer.h"
+
+#include "app/LinkTopic.h"
+#include "app/link/LinkConnection.h"
+#include "app/link/LinkProtocol.h"
+
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace kalvor {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcLink, "kalvor.link")
+
+QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+bool fail(QString* why, const QString& text)
+{
+    if (why)
+        *why = text;
+    return false;
+}
+
+std::optional<uid_t> peerUidOf(qintptr fd)
+{
+    struct ucred cred {};
+    socklen_t len = sizeof cred;
+    if (fd < 0 || ::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0)
+        return std::nullopt;
+    return cred.uid;
+}
+
+enum class Probe { Absent, Stale, Live, NotSocket, Error };
+
+// What sits at `path`: nothing, a socket nobody listens on, a live socket, or
+// something else. Connecting to a Unix socket never blocks.
+Probe probeSocketPath(const QByteArray& path, QString* why)
+{
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return Probe::Absent;
+        *why = errnoText(errno);
+        return Probe::Error;
+    }
+    if (!S_ISSOCK(st.st_mode))
+        return Probe::NotSocket;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *why = errnoText(errno);
+        return Probe::Error;
+    }
+    sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+    const int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    const int err = errno;
+    ::close(fd);
+    if (rc == 0 || err == EAGAIN || err == EINPROGRESS)
+        return Probe::Live;
+    if (err == ECONNREFUSED)
+        return Probe::Stale;
+    *why = errnoText(err);
+    return Probe::Error;
+}
+
+} // namespace
+
+LinkServer::LinkServer(QList<LinkTopic*> topics, QObject* parent)
+    : LinkServer(std::move(topics), LinkLimits{}, parent)
+{
+}
+
+LinkServer::LinkServer(QList<LinkTopic*> topics, const LinkLimits& limits, QObject* parent)
+    : QObject(parent), limits_(limits)
+{
+    for (int i = 0; i < topics.size(); ++i) {
+        topics_.append(topics[i]);
+        connect(topics[i], &LinkTopic::itemSet, this,
+                [this, i](const QString& item, const ItemValue&) { onItemSet(i, item); });
+    }
+}
+
+LinkServer::~LinkServer() { close(); }
+
+bool LinkServer::isListening() const { return server_ && server_->isListening(); }
+
+bool LinkServer::listen(const QString& socketPath, QString* why)
+{
+    if (isListening())
+        return fail(why, QStringLiteral("the link service already listens at %1").arg(socketPath_));
+    const QByteArray path = QFile::encodeName(socketPath);
+    if (path.size() >= qsizetype(sizeof(sockaddr_un::sun_path)))
+        return fail(why, QStringLiteral("the socket path %1 is longer than %2 bytes")
+                             .arg(socketPath)
+                             .arg(sizeof(sockaddr_un::sun_path) - 1));
+
+    QString detail;
+    switch (probeSocketPath(path, &detail)) {
+    case Probe::Absent:
+        break;
+    case Probe::Stale:
+        qCInfo(lcLink) << "replacing the stale link socket" << socketPath;
+        if (::unlink(path.constData()) != 0 && errno != ENOENT)
+            return fail(why, QStringLiteral("cannot remove the stale socket %1: %2")
+                                 .arg(socketPath, errnoText(errno)));
+        break;
+    case Probe::Live:
+        return fail(why, QStringLiteral("another program already serves the socket %1; "
+                                        "it was left alone")
+                             .arg(socketPath));
+    case Probe::NotSocket:
+        return fail(why, QStringLiteral("%1 exists and is not a socket; it was left alone. "
+                                        "Move it away and start again")
+                             .arg(socketPath));
+    case Probe::Error:
+        return fail(why, QStringLiteral("cannot inspect %1: %2").arg(socketPath, detail));
+    }
+
+    auto* server = new QLocalServer(this);
+    server->setSocketOptions(QLocalServer::NoOptions);
+    connect(server, &QLocalServer::newConnection, this, &LinkServer::acceptPending);
+    if (!server->listen(socketPath)) {
+        const QString error = server->errorString();
+        delete server;
+        return fail(why, QStringLiteral("cannot listen at %1: %2").arg(socketPath, error));
+    }
+    struct stat st {};
+    if (::chmod(path.constData(), 0600) != 0 || ::lstat(path.constData(), &st) != 0) {
+        const int err = errno;
+        delete server;
+        ::unlink(path.constData());
+        return fail(why, QStringLiteral("cannot restrict %1 to its owner: %2")
+                             .arg(socketPath, errnoText(err)));
+    }
+    server_ = server;
+    socketPath_ = socketPath;
+    socketDev_ = st.st_dev;
+    socketIno_ = st.st_ino;
+    qCInfo(lcLink) << "link service listening at" << socketPath;
+    return true;
+}
+
+void LinkServer::close()
+{
+    const bool hadClients = !connections_.empty();
+    for (LinkConnection* c : std::exchange(connections_, {})) {
+        c->shutdown();
+        c->deleteLater();
+    }
+    if (server_) {
+        delete server_;
+        server_ = nullptr;
+        // Remove the socket only if it is still the one this server made.
+        const QByteArray path = QFile::encodeName(socketPath_);
+        struct stat st {};
+        if (::lstat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_dev == socketDev_
+            && st.st_ino == socketIno_)
+            ::unlink(path.constData());
+    }
+    if (hadClients)
+        emit clientCountChanged(0);
+}
+
+void LinkServer::acceptPending()
+{
+    const uid_t allowed = limits_.peerUid.value_or(::geteuid());
+    while (server_ && server_->hasPendingConnections()) {
+        QLocalSocket* socket = server_->nextPendingConnection();
+        const std::optional<uid_t> peer = peerUidOf(socket->socketDescriptor());
+        if (!peer) {
+            refuse(socket, "ACCESS_DENIED", QStringLiteral("cannot identify the peer"));
+        } else if (*peer != allowed) {
+            refuse(socket, "ACCESS_DENIED",
+                   QStringLiteral("peer of user id %1 refused; only user id %2 may connect")
+                       .arg(*peer)
+                       .arg(allowed));
+        } else if (int(connections_.size()) >= limits_.maxClients) {
+            refuse(socket, "TOO_MANY_CLIENTS",
+                   QStringLiteral("at most %1 clients at a time").arg(limits_.maxClients));
+        } else {
+            auto* c = new LinkConnection(socket, topics_, limits_, this);
+            connect(c, &LinkConnection::cutOff, this, &LinkServer::clientDropped);
+            connect(c, &LinkConnection::finished, this, [this, c] { removeConnection(c); });
+            connections_.push_back(c);
+            emit clientCountChanged(clientCount());
+            c->greet();
+        }
+    }
+}
+
+void LinkServer::refuse(QLocalSocket* socket, QByteArrayView code, const QString& detail)
+{
+    qCWarning(lcLink) << "link client refused:" << code << detail;
+    socket->setParent(this);
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(limits_.stallTimeoutMs, socket, [socket] { socket->abort(); });
+    socket->write(link::errorLine(code, detail));
+    socket->disconnectFromServer();
+    emit clientDropped(QString::fromLatin1(code) + QLatin1Char(' ') + detail);
+}
+
+void LinkServer::removeConnection(LinkConnection* connection)
+{
+    const auto it = std::find(connections_.begin(), connections_.end(), connection);
+    if (it == connections_.end())
+        return;
+    connections_.erase(it);
+    connection->deleteLater();
+    emit clientCountChanged(clientCount());
+}
+
+void LinkServer::onItemSet(int topicIndex, const QString& item)
+{
+    // A client cut off on the way leaves the list; the copy keeps the walk valid
+    // (connections are deleted later, from the event loop).
+    const std::vector<LinkConnection*> snapshot = connections_;
+    for (LinkConnection* c : snapshot)
+        c->notify(topicIndex, item);
+}
+
+} // namespace kalvor

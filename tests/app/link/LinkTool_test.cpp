@@ -1,0 +1,194 @@
+// kalvor-link, the command-line client, run as a program against a server in
+// this process. The event loop keeps running while the tool works.
+#include "LinkTestSupport.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+using namespace kalvor;
+using namespace kalvor::linktest;
+
+namespace {
+
+const QString kTool = QStringLiteral(KALVOR_BIN_DIR "/kalvor-link");
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class LinkToolTest : public LinkFixture {
+protected:
+    void SetUp() override
+    {
+        LinkFixture::SetUp();
+        if (!QFileInfo(kTool).isExecutable())
+            GTEST_SKIP() << "kalvor-link is not built at " << kTool.toStdString();
+    }
+
+    // Starts the tool; the caller waits for it.
+    std::unique_ptr<QProcess> launch(QStringList args, bool withSocket = true)
+    {
+        auto p = std::make_unique<QProcess>();
+        if (withSocket)
+            args = QStringList{QStringLiteral("--socket"), socketPath} + args;
+        p->start(kTool, args);
+        EXPECT_TRUE(p->waitForStarted(1000));
+        return p;
+    }
+
+    static ToolRun finish(QProcess& p, int ms = 1800)
+    {
+        const bool done = QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, ms);
+        if (!done) {
+            p.kill();
+            p.waitForFinished(1000);
+            ADD_FAILURE() << "kalvor-link did not finish";
+        }
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    ToolRun run(const QStringList& args, bool withSocket = true)
+    {
+        auto p = launch(args, withSocket);
+        return finish(*p);
+    }
+};
+
+} // namespace
+
+TEST_F(LinkToolTest, GetPrintsNameAndValueAsServed)
+{
+    start();
+    data.set("A", " 0.123");
+    data.set("WL", "510 nm");
+    const ToolRun r = run({"get", "A", "WL"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("A  0.123\nWL 510 nm\n"));
+
+    const ToolRun terse = run({"get", "-t", "A"});
+    EXPECT_EQ(terse.out, QStringLiteral(" 0.123\n"));
+    const ToolRun quoted = run({"get", "-q", "A"});
+    EXPECT_EQ(quoted.out, QStringLiteral("A \" 0.123\"\n"));
+}
+
+TEST_F(LinkToolTest, GetReportsAFailedItemAndGoesOn)
+{
+    start();
+    data.set("nc", "0.950");
+    const ToolRun r = run({"get", "bogus", "nc", "nosuch!A"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, QStringLiteral("nc 0.950\n"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("bogus: UNKNOWN_ITEM"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("nosuch!A: UNKNOWN_TOPIC"))) << r.err.toStdString();
+}
+
+TEST_F(LinkToolTest, ExitCodesForUsageAndNoProgram)
+{
+    EXPECT_EQ(run({"get"}).exitCode, 2);
+    EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(run({"get", "a!b!c"}).exitCode, 2);
+    EXPECT_EQ(run({"monitor", "A", "-n", "zero"}).exitCode, 2);
+    EXPECT_EQ(run({"put", "simulator!dosimeter"}).exitCode, 2);
+
+    const ToolRun none = run({"get", "A"});  // nothing listens yet
+    EXPECT_EQ(none.exitCode, 3);
+    EXPECT_TRUE(none.err.contains(socketPath)) << none.err.toStdString();
+    EXPECT_EQ(run({"monitor", "A"}).exitCode, 3);
+    EXPECT_EQ(run({"topics"}).exitCode, 3);
+}
+
+TEST_F(LinkToolTest, FindsTheSocketThroughXdgRuntimeDir)
+{
+    start();
+    data.set("lblA1", "510 nm");
+    auto p = launch({"get", "-t", "lblA1"}, false);  // inherits this test's XDG_RUNTIME_DIR
+    const ToolRun r = finish(*p);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("510 nm\n"));
+}
+
+TEST_F(LinkToolTest, PutWritesWhereTheTopicAllows)
+{
+    start();
+    const ToolRun ok = run({"put", "simulator!dosimeter", "0.5"});
+    EXPECT_EQ(ok.exitCode, 0) << ok.err.toStdString();
+    EXPECT_EQ(simulator.puts, QStringList{"0.5"});
+
+    const ToolRun bad = run({"put", "simulator!dosimeter", "lots"});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_TRUE(bad.err.contains(QStringLiteral("BAD_VALUE"))) << bad.err.toStdString();
+
+    const ToolRun data = run({"put", "A", "--", "-1"});
+    EXPECT_EQ(data.exitCode, 1);
+    EXPECT_TRUE(data.err.contains(QStringLiteral("NOT_SUPPORTED"))) << data.err.toStdString();
+}
+
+TEST_F(LinkToolTest, TopicsAndItems)
+{
+    start();
+    EXPECT_EQ(run({"topics"}).out, QStringLiteral("data\nsimulator\n"));
+    EXPECT_EQ(run({"items"}).out, kDataItems.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    EXPECT_EQ(run({"items", "nosuch"}).exitCode, 1);
+}
+
+TEST_F(LinkToolTest, MonitorPrintsTimestampedUpdates)
+{
+    start();
+    data.set("A", "Zeroing");
+    auto p = launch({"monitor", "A", "-n", "3"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 1; }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->bytesAvailable() > 0; }, 1000));
+    data.set("A", " 0.101");
+    data.set("A", "-0.004");
+    const ToolRun r = finish(*p);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    const QRegularExpression line(QStringLiteral(R"(^A \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (.*)$)"));
+    const QStringList values = {"Zeroing", " 0.101", "-0.004"};
+    for (int i = 0; i < 3; ++i) {
+        const QRegularExpressionMatch m = line.match(lines[i]);
+        ASSERT_TRUE(m.hasMatch()) << lines[i].toStdString();
+        EXPECT_EQ(m.captured(1), values[i]);
+    }
+}
+
+TEST_F(LinkToolTest, MonitorWarmAnnouncesChanges)
+{
+    start();
+    auto p = launch({"monitor", "--warm", "WL", "-n", "2"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->bytesAvailable() > 0; }, 1000));
+    data.set("WL", "600 nm");
+    const ToolRun r = finish(*p);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("WL "))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" changed 0"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" changed 1"))) << lines[1].toStdString();
+}
+
+TEST_F(LinkToolTest, MonitorSurvivesARestartOfTheProgram)
+{
+    start();
+    data.set("A", " 0.200");
+    auto p = launch({"monitor", "-t", "A", "-n", "2"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->bytesAvailable() > 0; }, 1000));
+
+    server.reset();  // the program ends...
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->peek(4096).contains("*** disconnected"); }, 1000));
+    data.set("A", " 0.300");
+    start();  // ...and comes back
+    const ToolRun r = finish(*p, 1500);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" 0.200")));
+    EXPECT_EQ(lines[1], QStringLiteral("*** disconnected"));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral(" 0.300")));
+}

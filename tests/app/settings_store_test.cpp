@@ -1,0 +1,148 @@
+// The per-user settings file: where it lives, defaults, round trips, the
+// number text form and what a bad stored number does.
+#include "app/SettingsStore.h"
+#include "support/TempSettings.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+using namespace kalvor;
+using kalvor::test::TempSettings;
+
+namespace {
+std::string str(const QString& s) { return s.toStdString(); }
+
+struct DefaultLocale {
+    QLocale saved;
+    explicit DefaultLocale(const QLocale& l) { QLocale::setDefault(l); }
+    ~DefaultLocale() { QLocale::setDefault(saved); }
+};
+} // namespace
+
+TEST(SettingsStore, LivesInConfigHomeUnderSectionProperties)
+{
+    TempSettings temp;
+    ASSERT_TRUE(temp.isValid());
+    {
+        SettingsStore store;
+        EXPECT_EQ(str(store.filePath()), str(temp.filePath()));
+        store.setPort(768);
+        store.sync();
+    }
+    const QByteArray text = temp.fileText();
+    EXPECT_TRUE(text.contains("[Properties]")) << text.constData();
+    EXPECT_TRUE(text.contains("Port=768")) << text.constData();
+}
+
+TEST(SettingsStore, EmptyStoreGivesTheDefaults)
+{
+    TempSettings temp;
+    SettingsStore store;
+    EXPECT_EQ(store.port(), 0);
+    EXPECT_EQ(store.screenLeft(), 100.0f);
+    EXPECT_EQ(store.screenTop(), 100.0f);
+    EXPECT_EQ(str(store.display()), "Primary");
+    EXPECT_DOUBLE_EQ(store.gain(QStringLiteral("1234"), 1.9), 1.9);
+    EXPECT_FALSE(store.contains(QStringLiteral("GainSN1234")));
+    EXPECT_EQ(str(store.readSetting(QStringLiteral("Nothing"), QStringLiteral("dflt"))), "dflt");
+    EXPECT_TRUE(temp.fileText().isEmpty()); // reading creates nothing
+}
+
+TEST(SettingsStore, ValuesSurviveToTheNextRun)
+{
+    TempSettings temp;
+    {
+        SettingsStore store;
+        store.setPort(0x3E0);
+        store.setScreenPosition(1234.5f, -60.25f);
+        store.setDisplay(QStringLiteral("Secondary"));
+        store.setGain(QStringLiteral("1500"), 1.87);
+        store.setGain(QStringLiteral("1600"), 2.0);
+    }
+    SettingsStore next;
+    EXPECT_EQ(next.port(), 0x3E0);
+    EXPECT_EQ(next.screenLeft(), 1234.5f);
+    EXPECT_EQ(next.screenTop(), -60.25f);
+    EXPECT_EQ(str(next.display()), "Secondary");
+    EXPECT_DOUBLE_EQ(next.gain(QStringLiteral("1500"), 1.0), 1.87);
+    EXPECT_DOUBLE_EQ(next.gain(QStringLiteral("1600"), 1.0), 2.0);
+    const QByteArray text = temp.fileText();
+    EXPECT_TRUE(text.contains("GainSN1500=1.87")) << text.constData();
+    EXPECT_TRUE(text.contains("GainSN1600=2")) << text.constData();
+    EXPECT_TRUE(text.contains("Port=992")) << text.constData();
+}
+
+TEST(SettingsStore, NumbersAreWrittenWithAPointUnderAGermanLocale)
+{
+    TempSettings temp;
+    DefaultLocale german{QLocale(QLocale::German)};
+    {
+        SettingsStore store;
+        store.setGain(QStringLiteral("1500"), 1.9);
+        store.setScreenPosition(1234.5f, 100.0f);
+    }
+    const QByteArray text = temp.fileText();
+    EXPECT_TRUE(text.contains("GainSN1500=1.9")) << text.constData();
+    EXPECT_TRUE(text.contains("ScreenLeft=1234.5")) << text.constData();
+    EXPECT_FALSE(text.contains("1,9")) << text.constData();
+    SettingsStore again;
+    EXPECT_DOUBLE_EQ(again.gain(QStringLiteral("1500"), 1.0), 1.9);
+}
+
+TEST(SettingsStore, ACommaWrittenByAnotherLocaleReadsAsADecimalSeparator)
+{
+    TempSettings temp;
+    temp.writeFileText("[Properties]\nGainSN1500=1,9\nScreenLeft=\"2,5\"\n");
+    SettingsStore store;
+    EXPECT_DOUBLE_EQ(store.gain(QStringLiteral("1500"), 1.0), 1.9);
+    EXPECT_EQ(store.screenLeft(), 2.5f);
+}
+
+TEST(SettingsStore, BadNumbersThrowAReportNamingKeyValueAndFile)
+{
+    const std::pair<QByteArray, QString> cases[] = {
+        {"Port=abc", QStringLiteral("Port")},
+        {"Port=40000", QStringLiteral("Port")},
+        {"Port=0x300", QStringLiteral("Port")},
+        {"ScreenLeft=left", QStringLiteral("ScreenLeft")},
+        {"ScreenTop=1e60", QStringLiteral("ScreenTop")},
+    };
+    for (const auto& [line, key] : cases) {
+        TempSettings temp;
+        temp.writeFileText("[Properties]\n" + line + "\n");
+        SettingsStore store;
+        const QString value = QString::fromLatin1(line.mid(line.indexOf('=') + 1));
+        try {
+            if (key == QStringLiteral("Port"))
+                store.port();
+            else if (key == QStringLiteral("ScreenLeft"))
+                store.screenLeft();
+            else
+                store.screenTop();
+            ADD_FAILURE() << "no error for " << line.constData();
+        } catch (const SettingsError& e) {
+            EXPECT_EQ(str(e.key), str(key));
+            EXPECT_EQ(str(e.value), str(value));
+            const QString report = e.report();
+            EXPECT_TRUE(report.contains(key)) << str(report);
+            EXPECT_TRUE(report.contains(value)) << str(report);
+            EXPECT_TRUE(report.contains(temp.filePath())) << str(report);
+        }
+    }
+}
+
+TEST(SettingsStore, GainKeyIsPrefixAndSerialWithNoSeparator)
+{
+    TempSettings temp;
+    {
+        SettingsStore store;
+        store.setGain(QString(), 1.5);
+        store.setGain(QStringLiteral("1234"), 1.9);
+    }
+    SettingsStore store;
+    EXPECT_TRUE(store.contains(QStringLiteral("GainSN")));
+    EXPECT_TRUE(store.contains(QStringLiteral("GainSN1234")));
+    EXPECT_DOUBLE_EQ(store.gain(QString(), 1.0), 1.5);
+    EXPECT_DOUBLE_EQ(store.gain(QStringLiteral("1234"), 1.0), 1.9);
+    EXPECT_TRUE(temp.fileText().contains("GainSN=1.5"));
+}

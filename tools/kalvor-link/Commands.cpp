@@ -1,0 +1,177 @@
+#include "Commands.h"
+
+#include "LinkClient.h"
+
+#include <cstdio>
+
+namespace kalvor::tool {
+
+namespace {
+
+// Opens the connection, or says why not and gives the exit code to end with.
+bool openOrReport(LinkClient& client, const Options& options, int* exitCode)
+{
+    QString why;
+    switch (client.open(options.timeoutMs, &why)) {
+    case LinkClient::OpenError::None:
+        return true;
+    case LinkClient::OpenError::NoProgram:
+        *exitCode = ExitNoProgram;
+        break;
+    case LinkClient::OpenError::Refused:
+        *exitCode = ExitItemFailed;
+        break;
+    }
+    printError(why);
+    return false;
+}
+
+// Reads the reply to one request; the link service answers requests in order.
+std::optional<link::Reply> readReply(LinkClient& client, const Options& options)
+{
+    QByteArray line;
+    switch (client.readLine(&line, options.timeoutMs)) {
+    case LinkClient::Read::Line:
+        break;
+    case LinkClient::Read::Timeout:
+        printError(QStringLiteral("no reply within %1 ms").arg(options.timeoutMs));
+        return std::nullopt;
+    case LinkClient::Read::Closed:
+        printError(QStringLiteral("the program closed the connection"));
+        return std::nullopt;
+    }
+    QString why;
+    std::optional<link::Reply> reply = link::parseReply(line, &why);
+    if (!reply)
+        printError(QStringLiteral("unreadable reply (%1): %2").arg(why, QString::fromUtf8(line)));
+    return reply;
+}
+
+void reportError(const QString& name, const link::Reply& reply)
+{
+    printError(QStringLiteral("%1: %2 %3").arg(name, reply.errorCode, reply.errorText).trimmed());
+}
+
+bool isError(const link::Reply& reply) { return reply.kind == QLatin1String("ERR"); }
+
+} // namespace
+
+link::Request request(link::Command command, const QString& topic, const QString& item)
+{
+    link::Request r;
+    r.command = command;
+    r.topic = topic;
+    r.item = item;
+    return r;
+}
+
+void printLine(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void printError(const QString& text)
+{
+    const QByteArray bytes = "kalvor-link: " + text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+QString showValue(const Options& options, const QString& text)
+{
+    return options.quoted ? QString::fromUtf8(link::quote(text)) : text;
+}
+
+int runGet(const Options& options, const QList<Target>& targets)
+{
+    LinkClient client(options.socketPath);
+    int code = ExitOk;
+    if (!openOrReport(client, options, &code))
+        return code;
+    QByteArray requests;
+    for (const Target& t : targets)
+        requests += link::formatRequest(request(link::Command::Get, t.item.topic, t.item.item));
+    client.send(requests);
+    for (const Target& t : targets) {
+        const std::optional<link::Reply> reply = readReply(client, options);
+        if (!reply)
+            return ExitItemFailed;
+        if (isError(*reply)) {
+            reportError(t.name, *reply);
+            code = ExitItemFailed;
+            continue;
+        }
+        const std::optional<link::ItemReply> item = link::itemReply(*reply);
+        if (!item) {
+            printError(QStringLiteral("%1: unexpected reply %2").arg(t.name, reply->kind));
+            return ExitItemFailed;
+        }
+        const QString value = showValue(options, item->text);
+        printLine(options.terse ? value : t.name + QLatin1Char(' ') + value);
+    }
+    client.send(link::formatRequest(request(link::Command::Quit)));
+    return code;
+}
+
+int runPut(const Options& options, const Target& target, const QString& value)
+{
+    LinkClient client(options.socketPath);
+    int code = ExitOk;
+    if (!openOrReport(client, options, &code))
+        return code;
+    link::Request put = request(link::Command::Put, target.item.topic, target.item.item);
+    put.value = value;
+    client.send(link::formatRequest(put));
+    const std::optional<link::Reply> reply = readReply(client, options);
+    if (!reply)
+        return ExitItemFailed;
+    if (isError(*reply)) {
+        reportError(target.name, *reply);
+        return ExitItemFailed;
+    }
+    if (reply->kind != QLatin1String("OK")) {
+        printError(QStringLiteral("%1: unexpected reply %2").arg(target.name, reply->kind));
+        return ExitItemFailed;
+    }
+    client.send(link::formatRequest(request(link::Command::Quit)));
+    return ExitOk;
+}
+
+int runTopics(const Options& options)
+{
+    LinkClient client(options.socketPath);
+    int code = ExitOk;
+    if (!openOrReport(client, options, &code))
+        return code;
+    client.send(link::formatRequest(request(link::Command::Topics)));
+    const std::optional<link::Reply> reply = readReply(client, options);
+    if (!reply || reply->kind != QLatin1String("TOPICS"))
+        return ExitItemFailed;
+    for (const QString& topic : reply->words)
+        printLine(topic);
+    return ExitOk;
+}
+
+int runItems(const Options& options, const QString& topic)
+{
+    LinkClient client(options.socketPath);
+    int code = ExitOk;
+    if (!openOrReport(client, options, &code))
+        return code;
+    client.send(link::formatRequest(request(link::Command::Items, topic)));
+    const std::optional<link::Reply> reply = readReply(client, options);
+    if (!reply)
+        return ExitItemFailed;
+    if (isError(*reply)) {
+        reportError(topic, *reply);
+        return ExitItemFailed;
+    }
+    if (reply->kind != QLatin1String("ITEMS") || reply->words.isEmpty())
+        return ExitItemFailed;
+    for (const QString& item : reply->words.mid(1))
+        printLine(item);
+    return ExitOk;
+}
+
+} // namespace kalvor::tool

@@ -1,0 +1,41 @@
+#pragma once
+// The commands of kalvor-link. Each returns the program's exit code.
+#include "app/link/LinkProtocol.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace kalvor::tool {
+
+enum Exit { ExitOk = 0, ExitItemFailed = 1, ExitUsage = 2, ExitNoProgram = 3 };
+
+struct Options {
+    QString socketPath;
+    int timeoutMs = 5000;
+    bool terse = false;    // -t: the value alone
+    bool quoted = false;   // -q: the value in its quoted wire form
+    bool warm = false;     // monitor: announcements instead of values
+    qint64 count = 0;      // monitor: stop after this many updates; 0 runs on
+};
+
+// A name as the user wrote it with the topic and item it stands for.
+struct Target {
+    QString name;
+    link::ItemName item;
+};
+
+link::Request request(link::Command command, const QString& topic = {},
+                      const QString& item = {});
+
+void printLine(const QString& text);
+void printError(const QString& text);
+QString showValue(const Options& options, const QString& text);
+
+int runGet(const Options& options, const QList<Target>& targets);
+int runPut(const Options& options, const Target& target, const QString& value);
+int runTopics(const Options& options);
+int runItems(const Options& options, const QString& topic);
+int runMonitor(const Options& options, const QList<Target>& targets);
+
+} // namespace kalvor::tool
