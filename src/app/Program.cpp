@@ -27,7 +27,7 @@ void report(const QString& text, bool gui)
 {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
-    if (gui && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    if (gui && hasVisibleScreen()) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("KALVOR"), text, QMessageBox::Ok);
         box.exec();
     }
