@@ -61,7 +61,7 @@ void BM_LinkGet(benchmark::State& state)
     state.counters["limit"] = kRoundTripRatioLimit;
     state.counters["pass"] = t.ratio() <= kRoundTripRatioLimit ? 1 : 0;
 }
-BENCHMARK(BM_LinkGet)->UseManualTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LinkGet)->UseManualTime()->MinTime(2.0)->Unit(benchmark::kMicrosecond);
 
 void BM_LinkFanOut(benchmark::State& state)
 {
@@ -113,7 +113,7 @@ void BM_LinkFanOut(benchmark::State& state)
     state.counters["limit_ms"] = kFanOutP99LimitMs;
     state.counters["pass"] = at(0.99) <= kFanOutP99LimitMs ? 1 : 0;
 }
-BENCHMARK(BM_LinkFanOut)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LinkFanOut)->UseManualTime()->Iterations(5000)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace kalvor::bench

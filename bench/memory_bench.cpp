@@ -93,6 +93,13 @@ void BM_Memory(benchmark::State& state)
     reader.tmrRead.stop();
     reader.tmrDelayZero.stop();
 
+    if (!started) {
+        server.close();
+        setMessageSink(previousSink);
+        state.SkipWithError("the simulated reader did not pass the head test");
+        return;
+    }
+
     // The clients read on a thread of their own with poll().
     HotClients clients;
     std::atomic<bool> linked{false};
@@ -110,19 +117,15 @@ void BM_Memory(benchmark::State& state)
         while (!stop)
             fewest = clients.pump(20);
     });
+    // Closing the service first also frees a client still waiting for a line.
     const auto finish = [&] {
+        server.close();
         stop = true;
         clientThread.join();
-        server.close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         setMessageSink(previousSink);
     };
 
-    if (!started) {
-        finish();
-        state.SkipWithError("the simulated reader did not pass the head test");
-        return;
-    }
     if (!serveUntil([&] { return linked || failed; }, 10000) || failed) {
         finish();
         state.SkipWithError(("the clients did not link: " + clientWhy).c_str());
@@ -154,6 +157,17 @@ void BM_Memory(benchmark::State& state)
     finish();
     if (abandoned || stalled) {
         state.SkipWithError(abandoned ? "a reading was abandoned" : "the clients stopped receiving updates");
+        return;
+    }
+    // The clients hold the last reading, and it is a number, not the zero's caption.
+    const QString lastA = data->text(item::A);
+    bool number = false;
+    lastA.trimmed().toDouble(&number);
+    const std::string wire = '"' + lastA.toStdString() + '"';
+    for (int i = 0; i < clients.size(); ++i)
+        number = number && clients.lastValue(i) == wire;
+    if (!number) {
+        state.SkipWithError(("the clients do not hold the last reading " + wire).c_str());
         return;
     }
     state.counters["readings"] = kReadings;

@@ -79,7 +79,7 @@ void BM_Reading(benchmark::State& state)
         });
     report(state, t, kAdcWrites + kAdcReads);
 }
-BENCHMARK(BM_Reading)->UseManualTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Reading)->UseManualTime()->MinTime(2.0)->Unit(benchmark::kMicrosecond);
 
 void BM_Eeprom(benchmark::State& state)
 {
@@ -110,7 +110,7 @@ void BM_Eeprom(benchmark::State& state)
         });
     report(state, t, kEepromWrites + kEepromReads);
 }
-BENCHMARK(BM_Eeprom)->UseManualTime()->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Eeprom)->UseManualTime()->MinTime(2.0)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace kalvor::bench

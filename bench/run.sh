@@ -1,0 +1,91 @@
+#!/bin/sh
+# Runs the benchmarks built in <builddir>/bench (it builds nothing) and prints
+# each figure beside its floor from the same run and its target.
+# Usage: sh bench/run.sh [builddir]   (make bench calls it with the build folder)
+# Exit status: 0 when every target is met, 1 when one is missed or a benchmark
+# could not run. The full output stays in <builddir>/bench/results/.
+set -u
+build=${1:-build}
+bin="$build/bench"
+results="$bin/results"
+
+for name in reading link memory; do
+    if [ ! -x "$bin/kalvor_bench_$name" ]; then
+        echo "bench/run.sh: $bin/kalvor_bench_$name is missing; build with Google Benchmark" \
+             "(Debian package libbenchmark-dev) installed: make build" >&2
+        exit 1
+    fi
+done
+mkdir -p "$results" || exit 1
+
+status=0
+for name in reading link memory; do
+    echo "running kalvor_bench_$name ..."
+    rm -f "$results/$name.json"
+    if ! "$bin/kalvor_bench_$name" --benchmark_counters_tabular=true \
+            --benchmark_out="$results/$name.json" --benchmark_out_format=json \
+            >"$results/$name.txt" 2>&1; then
+        echo "bench/run.sh: kalvor_bench_$name failed:" >&2
+        cat "$results/$name.txt" >&2
+        status=1
+    fi
+done
+echo
+
+set --
+for name in reading link memory; do
+    [ -f "$results/$name.json" ] && set -- "$@" "$results/$name.json"
+done
+awk '
+function num(line) { sub(/^[^:]*: */, "", line); sub(/,$/, "", line); return line + 0 }
+function str(line) { sub(/^[^:]*: *"/, "", line); sub(/",?$/, "", line); return line }
+function fix(v) { return v >= 100 ? sprintf("%.0f", v) : v >= 10 ? sprintf("%.1f", v) : sprintf("%.2f", v) }
+function has(b, k) { return ((b SUBSEP k) in val) }
+function get(b, k) { return val[b, k] }
+function row(label, measured, floor, ratio, target, result) {
+    printf "%-34s %-15s %-11s %-9s %-10s %s\n", label, measured, floor, ratio, target, result
+}
+function verdict(b) {
+    if (!(b in seen)) { bad = 1; return "MISSING" }
+    if (b in err) { bad = 1; return "ERROR: " err[b] }
+    if (get(b, "pass") == 1) return "PASS"
+    bad = 1; return "FAIL"
+}
+function limit(b, k, before, after) { return has(b, k) ? before get(b, k) after : "-" }
+function cell(b, k, unit) { return has(b, k) ? fix(get(b, k)) " " unit : "-" }
+function port(b, label) {
+    row(label " (" (b == "BM_Reading" ? "getVoltages" : "getEEPROM") ")",
+        cell(b, "measured_us", "us"), cell(b, "floor_us", "us"),
+        has(b, "ratio") ? sprintf("%.2f", get(b, "ratio")) : "-", "-", "-")
+    row(label ": own share of bus", cell(b, "own_us", "us"), cell(b, "bus_us", "us"),
+        has(b, "own_pct") ? sprintf("%.3f %%", get(b, "own_pct")) : "-",
+        limit(b, "limit_pct", "< ", " %"), verdict(b))
+}
+/"name":/ { b = str($0); sub(/\/.*/, "", b); seen[b] = 1; next }
+/"error_message":/ { err[b] = str($0); next }
+/^ *"[A-Za-z0-9_]+": *-?[0-9]/ { k = $1; gsub(/[":]/, "", k); val[b, k] = num($0) }
+END {
+    row("benchmark", "measured", "floor", "ratio", "target", "result")
+    port("BM_Reading", "reading")
+    port("BM_Eeprom", "EEPROM image")
+    b = "BM_LinkGet"
+    row("link: GET data A round trip", cell(b, "measured_us", "us"), cell(b, "floor_us", "us"),
+        has(b, "ratio") ? sprintf("%.2f", get(b, "ratio")) : "-", limit(b, "limit", "<= ", ""), verdict(b))
+    b = "BM_LinkFanOut"
+    row("link: set A to 64 clients, p99", cell(b, "p99_ms", "ms"), "-", "-",
+        limit(b, "limit_ms", "<= ", " ms"), verdict(b))
+    b = "BM_Memory"
+    row("memory: VmRSS after 1000 readings", cell(b, "rss_kib", "KiB"), "-", "-", "-", "-")
+    row("memory: growth, reading 100..1000", cell(b, "growth_kib", "KiB"), "-", "-",
+        limit(b, "limit_kib", "<= ", " KiB"), verdict(b))
+    print ""
+    printf "floors: 1200 x 4 and 2209 + 512 virtual port calls on the same instant port; echo of\n"
+    printf "the same line over a Unix socket pair. Bus: about 1 us per ISA port access.\n"
+    if (has("BM_LinkFanOut", "p50_ms"))
+        printf "fan-out: p50 %s ms, max %s ms over every set. ",
+            fix(get("BM_LinkFanOut", "p50_ms")), fix(get("BM_LinkFanOut", "max_ms"))
+    printf "Measured and floor are medians of interleaved iterations.\n"
+    exit bad
+}' /dev/null "$@" || status=1
+echo "results: $results"
+exit $status
