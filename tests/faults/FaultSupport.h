@@ -16,13 +16,16 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <string>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,6 +35,10 @@ inline QString binary(const char* name) { return QStringLiteral(KALVOR_BIN_DIR "
 inline bool isBuilt(const char* name) { return QFileInfo(binary(name)).isExecutable(); }
 
 inline const QByteArray kPort768 = "[Properties]\nPort=768\n";
+
+// Bytes as text for comparisons that print readably when they fail.
+inline std::string text(const QByteArray& bytes) { return bytes.toStdString(); }
+inline std::string text(const std::optional<QByteArray>& line) { return line ? line->toStdString() : "<nothing>"; }
 
 // ---- link client ------------------------------------------------------------
 
@@ -373,6 +380,56 @@ inline std::optional<ItemLine> subscribeAndWaitReading(LineClient& client, int m
             return u;
     }
     return std::nullopt;
+}
+
+// A client process that connects, takes the greeting, sends `payload` and
+// then never reads again. Returns its process id once the payload is sent, or
+// -1. The caller stops or kills it and reaps it with reap().
+inline pid_t forkSilentClient(const QString& socketPath, const QByteArray& payload, int ms = 5000)
+{
+    sockaddr_un addr;
+    int ready[2];
+    if (!LineClient::address(socketPath, &addr) || ::pipe2(ready, O_CLOEXEC) != 0)
+        return -1;
+    const char* bytes = payload.constData();
+    const size_t size = size_t(payload.size());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only system calls from here on: the parent has threads.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        char hello[64];
+        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
+            || ::recv(fd, hello, sizeof hello, 0) <= 0)
+            ::_exit(1);
+        for (size_t done = 0; done < size;) {
+            const ssize_t n = ::send(fd, bytes + done, size - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                ::_exit(1);
+            done += size_t(n);
+        }
+        (void)!::write(ready[1], "k", 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char c = 0;
+    pollfd p{ready[0], POLLIN, 0};
+    const bool sent = child > 0 && ::poll(&p, 1, ms) > 0 && ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+    if (child > 0 && !sent) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        return -1;
+    }
+    return child;
+}
+
+inline void killAndReap(pid_t child)
+{
+    if (child <= 0)
+        return;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
 }
 
 // ---- /proc ------------------------------------------------------------------

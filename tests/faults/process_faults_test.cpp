@@ -54,7 +54,7 @@ TEST_F(ProcessFaults, KilledProgramLeavesItsSettingsAndTheNextStartReplacesTheSo
         const QByteArray settingsBefore = box.settingsText();
         first.killNow();
         ASSERT_TRUE(first.diedFromSignal());
-        EXPECT_EQ(box.settingsText(), settingsBefore);
+        EXPECT_EQ(text(box.settingsText()), text(settingsBefore));
     }
     ASSERT_TRUE(isSocket(box.socketPath())) << "a killed program leaves its socket behind";
     EXPECT_EQ(stored(box.confPath(), "Port"), QStringLiteral("768"));
@@ -68,7 +68,7 @@ TEST_F(ProcessFaults, KilledProgramLeavesItsSettingsAndTheNextStartReplacesTheSo
     // The stored wavelength choice and port were read back: 600 nm, readings at 0x300.
     const std::optional<QByteArray> wl = c.ask("GET data WL", "VALUE ");
     ASSERT_TRUE(wl && ItemLine::parse(*wl));
-    EXPECT_EQ(ItemLine::parse(*wl)->text(), QByteArray("600 nm"));
+    EXPECT_EQ(text(ItemLine::parse(*wl)->text()), "600 nm");
     EXPECT_TRUE(subscribeAndWaitReading(c)) << second.standardError().toStdString();
 
     EXPECT_EQ(second.terminate(), std::optional<int>(exitcode::Ok)) << second.standardError().toStdString();
@@ -102,9 +102,9 @@ TEST_F(ProcessFaults, SecondCopyExitsThreeAndTheFirstKeepsServing)
     EXPECT_EQ(inodeOf(box.socketPath()), socketInode);
     ASSERT_TRUE(first.running());
     LineClient c;
-    ASSERT_EQ(c.open(box.socketPath()).value_or("<nothing>"), QByteArray("HELLO LINK/1 KALVOR"));
+    ASSERT_EQ(text(c.open(box.socketPath())), "HELLO LINK/1 KALVOR");
     const std::optional<QByteArray> value = c.ask("GET data A", "VALUE ");
-    EXPECT_TRUE(value && ItemLine::parse(*value)) << value.value_or("<nothing>").toStdString();
+    EXPECT_TRUE(value && ItemLine::parse(*value)) << text(value);
     EXPECT_TRUE(subscribeAndWaitReading(c));
     EXPECT_EQ(first.terminate(), std::optional<int>(exitcode::Ok)) << first.standardError().toStdString();
 }
@@ -131,8 +131,8 @@ TEST_F(ProcessFaults, RegularFileAtTheSocketPathIsLeftAloneAndStartUpSaysWhy)
     EXPECT_TRUE(err.contains("not a socket")) << err.toStdString();
 
     EXPECT_FALSE(isSocket(box.socketPath()));
-    EXPECT_EQ(Sandbox::readAll(box.socketPath()), content);
-    EXPECT_EQ(box.settingsText(), settingsBefore);
+    EXPECT_EQ(text(Sandbox::readAll(box.socketPath())), text(content));
+    EXPECT_EQ(text(box.settingsText()), text(settingsBefore));
 }
 
 } // namespace
