@@ -1,21 +1,31 @@
 #!/bin/sh
 # The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
-# (gcc) in build-asan/, run headless. Any sanitizer report fails the run.
+# (gcc) in build-asan/, run headless. A sanitizer report ends the executable
+# with an error status, so the test that ran it fails.
 #
-# Leak checking is off: Qt keeps its global state (fonts, the platform plugin,
-# thread data) to the end of the process on purpose, and so does GoogleTest,
-# so LeakSanitizer would report those on every test executable.
+# Leak checking stays on: the suite runs leak-free without suppressions (Qt's
+# own state at exit is still reachable, so LeakSanitizer does not count it).
+# If a Qt or system library update brings reports that are not ours, put
+# "leak:<library>" lines in a file and add suppressions=<file> to ASAN_OPTIONS
+# rather than turning detect_leaks off.
+#
+# Tests named "...Memory..." bound how much a process may grow (VmRSS, within
+# 1 MB). Under AddressSanitizer the process grows by itself (freed blocks wait
+# in a 256 MB quarantine, every new allocation stack is stored), so such a
+# bound fails even without the quarantine now and then: those tests are left
+# to the plain build (make test) and skipped here.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${ASAN_BUILD:-build-asan}
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+MEMORY_TESTS=Memory
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKALVOR_SANITIZE=ON -DKALVOR_BENCH=OFF -DKALVOR_FUZZ=OFF >/dev/null
 cmake --build "$BUILD" -j "$JOBS"
 
 export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 cd "$BUILD"
-ctest --output-on-failure -j "$JOBS"
+ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1" \
+    ctest --output-on-failure -j "$JOBS" -E "$MEMORY_TESTS"

@@ -80,10 +80,12 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
     BoxMessageSink boxes;
     setMessageSink(&boxes);
 
-    LinkTopic* data = createDataTopic(qApp);
+    // The topics go when runProgram returns, before the simulated card they read.
+    QObject topicOwner;
+    LinkTopic* data = createDataTopic(&topicOwner);
     QList<LinkTopic*> topics{data};
     if (ports->simulator())
-        topics << new SimulatorTopic(*ports->simulator(), qApp);
+        topics << new SimulatorTopic(*ports->simulator(), &topicOwner);
 
     LinkServer server(topics);
     if (!server.listen(LinkPaths::socketPath(), &why)) {

@@ -86,6 +86,10 @@ std::optional<double> SettingsStore::parseNumber(const QString& text)
 
 std::optional<std::int16_t> SettingsStore::parseInt16(const QString& text)
 {
+    // QString::toInt stops at a NUL character, so "768", NUL, "x" would read
+    // as 768 (the file line Port=768\0x gives that text): it is no number.
+    if (text.contains(QChar(u'\0')))
+        return std::nullopt;
     bool ok = false;
     const int v = text.trimmed().toInt(&ok, 10);
     if (!ok || v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max())
