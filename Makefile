@@ -38,4 +38,4 @@ fuzz: deps
 	@JOBS=$(JOBS) sh fuzz/run.sh $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-fuzz

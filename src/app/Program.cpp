@@ -79,6 +79,9 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
     SettingsStore settings;
     BoxMessageSink boxes;
     setMessageSink(&boxes);
+    struct RestoreSink {
+        ~RestoreSink() { setMessageSink(nullptr); }
+    } restoreSink;
 
     // The topics go when runProgram returns, before the simulated card they read.
     QObject topicOwner;

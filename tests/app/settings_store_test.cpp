@@ -146,3 +146,13 @@ TEST(SettingsStore, GainKeyIsPrefixAndSerialWithNoSeparator)
     EXPECT_DOUBLE_EQ(store.gain(QStringLiteral("1234"), 1.0), 1.9);
     EXPECT_TRUE(temp.fileText().contains("GainSN=1.5"));
 }
+
+TEST(SettingsStore, APortWithANulIsNoNumber)
+{
+    // The INI escape \0 puts a NUL into the text; the number must not end there.
+    EXPECT_FALSE(SettingsStore::parseInt16(QStringLiteral("768") + QChar(u'\0') + QStringLiteral("x")));
+    TempSettings temp;
+    temp.writeFileText("[Properties]\nPort=768\\0x\n");
+    SettingsStore store;
+    EXPECT_THROW(store.port(), SettingsError);
+}

@@ -435,6 +435,12 @@ inline void killAndReap(pid_t child)
 // ---- /proc ------------------------------------------------------------------
 
 // Resident memory of a process in KiB; -1 when unknown.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitizedBuild = true;
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+
 inline long rssKiB(pid_t pid)
 {
     const QByteArray status = Sandbox::readAll(QStringLiteral("/proc/%1/status").arg(pid));
