@@ -217,7 +217,9 @@ std::optional<Request> parseRequest(QByteArrayView lineBytes, QString* why)
                               : QStringLiteral("empty line"));
         return std::nullopt;
     }
-    const QString verb = line->words.first().toUpper();
+    // Command words are ASCII; only ASCII letters fold (no Unicode case
+    // variants such as a long s standing for an s).
+    const QString verb = QString::fromLatin1(line->words.first().toUtf8().toUpper());
     const QStringList args = line->words.mid(1);
     Request r;
 
@@ -261,7 +263,7 @@ std::optional<Request> parseRequest(QByteArrayView lineBytes, QString* why)
         r.topic = args[0];
         r.item = args[1];
         if (args.size() == 3) {
-            const QString mode = args[2].toUpper();
+            const QString mode = QString::fromLatin1(args[2].toUtf8().toUpper());
             if (mode == QLatin1String("WARM")) {
                 r.mode = LinkMode::Warm;
             } else if (mode != QLatin1String("HOT")) {

@@ -120,6 +120,8 @@ TEST(LinkProtocol, ParseRequestRejectsMalformedLines)
         "",           "   ",          "\"PING\"",        "BOGUS",          "PING now",
         "GET data",   "GET data A B", "GET data A \"v\"", "SUB data A COLD", "SUB data A HOT x",
         "PUT s i",    "PUT s \"v\"",  "ITEMS",            "TOPICS data",     "UNSUB data",
+        // Only ASCII letters fold: Unicode case variants are no command words.
+        "\xC5\xBFub data A", "\xC4\xB1tems data", "SUB data A \xC4\xB1ot",
     };
     for (const char* b : bad) {
         QString why;
