@@ -34,29 +34,23 @@ int runCheck(PortIo& io, const SettingsStore& settings, const QString& address, 
     state.Control = 0x02;
     HeadLink head(state, io);
 
-    struct Collect : MessageSink {
-        QStringList lines;
-        void showMessage(const QString& text) override { lines.append(text); }
-    } collect;
-    MessageSink* previous = setMessageSink(&collect);
-    const int result = head.testHead(static_cast<std::int16_t>(port));
-    auto flushMessages = [&] {
-        for (const QString& line : collect.lines)
+    // The messages of the test and of the record checks go to err, after the
+    // identity line.
+    RecordingMessageSink collect;
+    auto printMessages = [&] {
+        for (const QString& line : collect.messages)
             err << line << '\n';
-        collect.lines.clear();
         err.flush();
     };
-    if (result != 0) {
-        flushMessages();
-        setMessageSink(previous);
+    if (head.testHead(static_cast<std::int16_t>(port)) != 0) {
+        printMessages();
         return exitcode::HeadTestFailed;
     }
     const IdentityCaptions captions = parseEEPROM(state, settings);
-    setMessageSink(previous);
     out << state.rdrModel << ' ' << state.rdrSN << " gain " << SettingsStore::formatDouble(state.rdrGain) << ' '
         << captions.lblA1 << ' ' << captions.lblA2 << " at " << hexAddress(port) << '\n';
     out.flush();
-    flushMessages();
+    printMessages();
     return exitcode::Ok;
 }
 

@@ -232,8 +232,7 @@ void frmKALVOR::mnuNDF_Click()
     if (showNdfDialog)
         showNdfDialog();
     showMessage(loadText(310));
-    if (!reader_.tmrDelayZero.isActive())
-        reader_.tmrDelayZero.start();
+    reader_.armDelayZero();
 }
 
 void frmKALVOR::mnuPort_Click()

@@ -15,7 +15,6 @@
 #include "app/WindowWiring.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QTextStream>
 #include <cstdio>
 
@@ -27,10 +26,8 @@ void report(const QString& text, bool gui)
 {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     std::fflush(stderr);
-    if (gui && hasVisibleScreen()) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("KALVOR"), text, QMessageBox::Ok);
-        box.exec();
-    }
+    if (gui && hasVisibleScreen())
+        BoxMessageSink().showMessage(text);
 }
 
 } // namespace

@@ -58,22 +58,12 @@ void Reader::guarded(const std::function<void()>& step)
     }
 }
 
-Reader::Cycle Reader::cycle() const
-{
-    if (tmrDelayZero.isActive())
-        return Cycle::Settling;
-    if (tmrRead.isActive())
-        return Cycle::Reading;
-    return Cycle::Stopped;
-}
-
 void Reader::tmrDelayZero_Timer()
 {
     if (state.Control & ctlSecondaryPulse) {
         head.clearControlBits(state.base, ctlSecondaryPulse);
-        // Stays armed: the zero waits one more interval (the running interval is kept).
-        if (!tmrDelayZero.isActive())
-            tmrDelayZero.start();
+        // Stays armed: the zero waits one more interval.
+        armDelayZero();
         return;
     }
     tmrDelayZero.stop();
@@ -99,19 +89,23 @@ void Reader::selectWavelength(bool secondary)
     secondaryChecked_ = secondary;
     emit menuChanged();
     settings_.setDisplay(secondary ? QStringLiteral("Secondary") : QStringLiteral("Primary"));
-    if (!tmrDelayZero.isActive())
-        tmrDelayZero.start();
+    armDelayZero();
 }
 
 void Reader::mnuPrimary_Click() { selectWavelength(false); }
 
 void Reader::mnuSecondary_Click() { selectWavelength(true); }
 
+void Reader::armDelayZero()
+{
+    if (!tmrDelayZero.isActive())
+        tmrDelayZero.start();
+}
+
 void Reader::mnuZero_Click()
 {
     tmrRead.stop();
-    if (!tmrDelayZero.isActive())
-        tmrDelayZero.start();
+    armDelayZero();
 }
 
 void Reader::parseEEPROM()

@@ -36,8 +36,6 @@ LinkTopic* createDataTopic(QObject* parent);
 class Reader : public QObject, public PortDialogHost, public NdfHost {
     Q_OBJECT
 public:
-    enum class Cycle { Stopped, Settling, Reading };
-
     Reader(PortIo& io, SettingsStore& settings, LinkTopic& data, QObject* parent = nullptr);
 
     ReaderState state;
@@ -49,7 +47,6 @@ public:
 
     LinkTopic& data() { return data_; }
     SettingsStore& settings() { return settings_; }
-    Cycle cycle() const;
 
     // The orderly shut-down (Form_Unload); set by the window. It ends the program.
     std::function<void(int cancel)> formUnload;
@@ -60,6 +57,9 @@ public:
     void mnuPrimary_Click();
     void mnuSecondary_Click();
     void mnuZero_Click();
+
+    // Enables tmrDelayZero; when it runs already, its interval goes on as it is.
+    void armDelayZero();
 
     // Reads the identity record and puts the wavelength captions in place.
     void parseEEPROM();

@@ -1,5 +1,7 @@
 #include "portsetup/DipSwitches.h"
 
+#include "hw/HeadLink.h"
+
 #include <algorithm>
 
 namespace kalvor {
@@ -30,7 +32,7 @@ std::int16_t stepPort(std::int16_t address, bool up)
 
 QString portText(std::int16_t address)
 {
-    return QString::number(static_cast<std::uint16_t>(address), 16).toUpper();
+    return hexAddress(static_cast<std::uint16_t>(address));
 }
 
 } // namespace kalvor
