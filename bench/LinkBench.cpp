@@ -1,8 +1,8 @@
 #include "LinkBench.h"
 
 #include "app/Reader.h"
-#include "app/link/LinkPaths.h"
-#include "app/link/LinkServer.h"
+#include "link/LinkPaths.h"
+#include "link/LinkServer.h"
 
 #include <QFile>
 #include <QMetaObject>

@@ -4,11 +4,11 @@
 // reading handler is called directly instead of waiting 600 ms each time.
 #include "LinkBench.h"
 
-#include "app/MessageSink.h"
+#include "core/MessageSink.h"
 #include "app/Reader.h"
-#include "app/SettingsStore.h"
-#include "app/link/LinkServer.h"
-#include "app/link/SimulatorTopic.h"
+#include "core/SettingsStore.h"
+#include "link/LinkServer.h"
+#include "app/SimulatorTopic.h"
 #include "hw/SafePortIo.h"
 #include "hw/sim/SimOptions.h"
 #include "hw/sim/SimulatedCard.h"

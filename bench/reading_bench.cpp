@@ -7,7 +7,7 @@
 #include "PairedTiming.h"
 #include "PortFloor.h"
 
-#include "app/ReaderState.h"
+#include "core/ReaderState.h"
 #include "hw/HeadLink.h"
 #include "measure/Acquisition.h"
 

@@ -2,7 +2,7 @@
 // Shared by the fuzz targets: a check that stops the run with a message (the
 // abort makes libFuzzer save the input), and a message sink that drops every
 // message so parsers that report to the user can run unattended.
-#include "app/MessageSink.h"
+#include "core/MessageSink.h"
 
 #include <QString>
 #include <cstdio>

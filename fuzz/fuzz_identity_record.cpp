@@ -10,8 +10,8 @@
 //    result follows the model field, the control register is restored, and
 //    parsing what was read gives the same captions.
 #include "FuzzCheck.h"
-#include "app/ReaderState.h"
-#include "app/SettingsStore.h"
+#include "core/ReaderState.h"
+#include "core/SettingsStore.h"
 #include "hw/HeadLink.h"
 #include "hw/IdentityRecord.h"
 #include "hw/sim/SimulatedCard.h"

@@ -9,7 +9,7 @@
 //  - a failed parse always says why;
 //  - an error line is one line without control characters that reads back.
 #include "FuzzCheck.h"
-#include "app/link/LinkProtocol.h"
+#include "link/LinkProtocol.h"
 
 #include <cstddef>
 #include <cstdint>

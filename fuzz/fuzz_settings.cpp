@@ -11,7 +11,7 @@
 // written as the [Properties] values, read by a fresh store, and the getters
 // must still only return in range or throw SettingsError.
 #include "FuzzCheck.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "about/frmAbout.h"
 
-#include "app/MessageCatalog.h"
-#include "app/Twips.h"
+#include "core/MessageCatalog.h"
+#include "ui/Twips.h"
 
 #include <QKeyEvent>
 #include <QLabel>

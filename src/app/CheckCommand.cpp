@@ -1,9 +1,9 @@
 #include "app/CheckCommand.h"
 
-#include "app/MessageSink.h"
+#include "core/MessageSink.h"
 #include "app/ProgramEnd.h"
-#include "app/ReaderState.h"
-#include "app/SettingsStore.h"
+#include "core/ReaderState.h"
+#include "core/SettingsStore.h"
 #include "hw/HeadLink.h"
 #include "hw/IdentityRecord.h"
 #include "hw/PortIo.h"

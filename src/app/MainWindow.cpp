@@ -1,12 +1,12 @@
 #include "app/MainWindow.h"
 
 #include "about/ProgramIcon.h"
-#include "app/Fonts.h"
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "ui/Fonts.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "app/ProgramEnd.h"
-#include "app/SettingsStore.h"
-#include "app/Twips.h"
+#include "core/SettingsStore.h"
+#include "ui/Twips.h"
 
 #include <QAction>
 #include <QCloseEvent>

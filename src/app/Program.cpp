@@ -1,17 +1,17 @@
 #include "app/Program.h"
 
-#include "app/BoxMessageSink.h"
+#include "ui/BoxMessageSink.h"
 #include "app/CheckCommand.h"
 #include "app/MainWindow.h"
 #include "app/PortStack.h"
 #include "app/ProgramEnd.h"
 #include "app/Reader.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "about/ProgramIcon.h"
 #include "app/UnixSignals.h"
-#include "app/link/LinkPaths.h"
-#include "app/link/LinkServer.h"
-#include "app/link/SimulatorTopic.h"
+#include "link/LinkPaths.h"
+#include "link/LinkServer.h"
+#include "app/SimulatorTopic.h"
 #include "app/WindowWiring.h"
 
 #include <QApplication>

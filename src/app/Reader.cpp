@@ -1,7 +1,7 @@
 #include "app/Reader.h"
 
-#include "app/MessageCatalog.h"
-#include "app/SettingsStore.h"
+#include "core/MessageCatalog.h"
+#include "core/SettingsStore.h"
 #include "hw/Registers.h"
 
 namespace kalvor {

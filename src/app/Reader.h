@@ -3,8 +3,8 @@
 // state, the head operations, the measurement, the two timers of the reading
 // cycle with their handlers, and the data items served to other programs.
 // The window shows what this holds and forwards its menu commands here.
-#include "app/LinkTopic.h"
-#include "app/ReaderState.h"
+#include "link/LinkTopic.h"
+#include "core/ReaderState.h"
 #include "hw/HeadLink.h"
 #include "hw/IdentityRecord.h"
 #include "measure/Absorbance.h"

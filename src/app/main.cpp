@@ -1,13 +1,13 @@
 // KALVOR: reads a KALVOR radiochromic film reader through its BRENIK card,
 // shows the absorbance and serves every reading to other programs.
-#include "app/BoxMessageSink.h"
+#include "ui/BoxMessageSink.h"
 #include "app/CheckCommand.h"
 #include "app/MainWindow.h"
-#include "app/MessageSink.h"
+#include "core/MessageSink.h"
 #include "app/PortStack.h"
 #include "app/ProgramEnd.h"
 #include "app/Reader.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "app/Program.h"
 #include "app/UnixSignals.h"
 

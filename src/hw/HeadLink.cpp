@@ -1,7 +1,7 @@
 #include "hw/HeadLink.h"
 
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "hw/Registers.h"
 
 namespace kalvor {

@@ -2,7 +2,7 @@
 // The main window's head operations: the control register write-through, the
 // three-wire link to the head's 93C46 EEPROM, the head test and the head's
 // simple signals. All of it works on the reader state and one PortIo.
-#include "app/ReaderState.h"
+#include "core/ReaderState.h"
 #include "hw/PortIo.h"
 
 #include <QString>

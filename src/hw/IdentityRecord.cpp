@@ -1,8 +1,8 @@
 #include "hw/IdentityRecord.h"
 
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
-#include "app/SettingsStore.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
+#include "core/SettingsStore.h"
 
 namespace kalvor {
 

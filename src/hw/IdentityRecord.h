@@ -1,7 +1,7 @@
 #pragma once
 // The head's identity record: model, serial number, gain and wavelengths at
 // fixed character positions of the 64-character EEPROM image.
-#include "app/ReaderState.h"
+#include "core/ReaderState.h"
 
 #include <QString>
 

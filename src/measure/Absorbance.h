@@ -1,7 +1,7 @@
 #pragma once
 // Zero and absorbance: the zero value with its cautions, and each reading's
 // absorbance as the text of label A.
-#include "app/ReaderState.h"
+#include "core/ReaderState.h"
 
 #include <QString>
 #include <functional>

@@ -2,7 +2,7 @@
 // One conversion of the card's ADC, and one reading: 1200 conversions reduced
 // to the most frequent count near the top of their distribution, interpolated,
 // scaled to volts, referred to the head's gain and smoothed.
-#include "app/ReaderState.h"
+#include "core/ReaderState.h"
 #include "hw/PortIo.h"
 
 #include <array>

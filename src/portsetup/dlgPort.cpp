@@ -1,9 +1,9 @@
 #include "portsetup/dlgPort.h"
 
-#include "app/Fonts.h"
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
-#include "app/Twips.h"
+#include "ui/Fonts.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
+#include "ui/Twips.h"
 #include "portsetup/DipSwitches.h"
 #include "portsetup/PictureButton.h"
 #include "portsetup/PortDialogHost.h"

@@ -1,8 +1,8 @@
 // The About box: its texts, its single instance and the keys that close it.
 #include "about/ProgramIcon.h"
 #include "about/frmAbout.h"
-#include "app/MessageCatalog.h"
-#include "app/Twips.h"
+#include "core/MessageCatalog.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QLabel>

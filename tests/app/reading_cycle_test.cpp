@@ -3,11 +3,11 @@
 // control register writes, the zero's cautions, the readings as data item A,
 // and the shut-down when the converter stops answering.
 #include "app/MainWindow.h"
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "app/ProgramEnd.h"
 #include "app/Reader.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "hw/sim/SimulatedCard.h"
 #include "support/TempSettings.h"
 

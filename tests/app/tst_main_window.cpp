@@ -2,11 +2,11 @@
 // with the port dialog replaced by a hook, its menus and layout, and the
 // orderly shut-down (Form_Unload). endProgram throws ProgramEnded here.
 #include "app/MainWindow.h"
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "app/ProgramEnd.h"
 #include "app/Reader.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "hw/sim/SimulatedCard.h"
 #include "support/TempSettings.h"
 

@@ -3,7 +3,7 @@
 // with message 1007; a head pulled out of its socket does not stop the readings.
 #include "faults/FaultSupport.h"
 
-#include "app/MessageCatalog.h"
+#include "core/MessageCatalog.h"
 #include "app/ProgramEnd.h"
 
 #include <QRegularExpression>

@@ -4,7 +4,7 @@
 // notice, and the program must not keep anything of the clients that left.
 #include "faults/FaultSupport.h"
 
-#include "app/link/LinkLimits.h"
+#include "link/LinkLimits.h"
 
 #include <gtest/gtest.h>
 

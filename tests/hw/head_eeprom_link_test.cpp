@@ -1,7 +1,7 @@
 // The three-wire link to the head EEPROM, checked byte by byte on the
 // control register and status register of a recording port.
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "hw/HeadLink.h"
 #include "support/RecordingPort.h"
 

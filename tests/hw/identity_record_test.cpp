@@ -1,8 +1,8 @@
 // parseEEPROM: the identity fields, their checks and messages, the stored
 // gain and the wavelength captions.
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
-#include "app/SettingsStore.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
+#include "core/SettingsStore.h"
 #include "hw/IdentityRecord.h"
 #include "support/TempSettings.h"
 

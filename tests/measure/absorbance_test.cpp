@@ -1,7 +1,7 @@
 // Zero and absorbance: the caption of label A, the zero cautions and the
 // read timer left running.
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "hw/HeadLink.h"
 #include "measure/Absorbance.h"
 #include "measure/Acquisition.h"

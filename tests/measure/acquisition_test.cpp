@@ -1,6 +1,6 @@
 // One conversion and one reading against a scripted ADC.
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "measure/Acquisition.h"
 #include "support/RecordingPort.h"
 

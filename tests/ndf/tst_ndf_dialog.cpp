@@ -1,7 +1,7 @@
 // The filter check dialog against a scripted main window.
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
-#include "app/Twips.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
+#include "ui/Twips.h"
 #include "ndf/NdfHost.h"
 #include "ndf/frmNDF.h"
 

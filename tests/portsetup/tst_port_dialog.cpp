@@ -1,8 +1,8 @@
 // The port setup dialog driven through its controls, with a fake main window
 // (recording host) and a recording message sink.
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
-#include "app/Twips.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
+#include "ui/Twips.h"
 #include "portsetup/DipSwitches.h"
 #include "portsetup/PortDialogController.h"
 #include "portsetup/PortDialogHost.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The commands of kalvor-link. Each returns the program's exit code.
-#include "app/link/LinkProtocol.h"
+#include "link/LinkProtocol.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "LinkClient.h"
 
-#include "app/link/LinkProtocol.h"
+#include "link/LinkProtocol.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // program serves, in the manner of caget, camonitor and caput.
 #include "Commands.h"
 
-#include "app/link/LinkPaths.h"
+#include "link/LinkPaths.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 // The program's own EEPROM link (HeadLink) reading through the simulated chip.
-#include "app/ReaderState.h"
+#include "core/ReaderState.h"
 #include "hw/HeadLink.h"
 #include "hw/IdentityRecord.h"
 #include "hw/Registers.h"

@@ -1,4 +1,4 @@
-#include "app/MessageSink.h"
+#include "core/MessageSink.h"
 
 #include <cstdio>
 

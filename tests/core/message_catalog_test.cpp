@@ -1,5 +1,5 @@
 // The message catalogue: every id the program uses, with its blanks intact.
-#include "app/MessageCatalog.h"
+#include "core/MessageCatalog.h"
 
 #include <gtest/gtest.h>
 

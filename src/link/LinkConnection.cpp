@@ -1,6 +1,6 @@
-#include "app/link/LinkConnection.h"
+#include "link/LinkConnection.h"
 
-#include "app/LinkTopic.h"
+#include "link/LinkTopic.h"
 
 #include <QLocalSocket>
 #include <QLoggingCategory>

@@ -3,7 +3,7 @@
 // a Unix domain socket (see docs/link-protocol.md). Runs on the thread that
 // owns it and never blocks it: a client that does not read is sent only the
 // latest value of each linked item and is cut off when it falls too far behind.
-#include "app/link/LinkLimits.h"
+#include "link/LinkLimits.h"
 
 #include <QList>
 #include <QObject>

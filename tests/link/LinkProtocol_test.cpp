@@ -1,4 +1,4 @@
-#include "app/link/LinkProtocol.h"
+#include "link/LinkProtocol.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The per-user settings file: where it lives, defaults, round trips, the
 // number text form and what a bad stored number does.
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "support/TempSettings.h"
 
 #include <QLocale>

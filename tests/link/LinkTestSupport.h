@@ -1,9 +1,9 @@
 #pragma once
 // Shared pieces of the link service tests: a private XDG_RUNTIME_DIR per test,
 // the program's topics, a server on them, and a line-reading test client.
-#include "app/LinkTopic.h"
-#include "app/link/LinkPaths.h"
-#include "app/link/LinkServer.h"
+#include "link/LinkTopic.h"
+#include "link/LinkPaths.h"
+#include "link/LinkServer.h"
 
 #include <QLocalSocket>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "app/BoxMessageSink.h"
+#include "ui/BoxMessageSink.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>

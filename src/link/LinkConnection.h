@@ -3,8 +3,8 @@
 // and sends the updates of the items it links. Updates wait while the client
 // has much unread; meanwhile each item keeps only its latest set, so a slow
 // client sees a gap in seq instead of holding up anybody else.
-#include "app/link/LinkLimits.h"
-#include "app/link/LinkProtocol.h"
+#include "link/LinkLimits.h"
+#include "link/LinkProtocol.h"
 
 #include <QHash>
 #include <QList>

@@ -2,7 +2,7 @@
 // Messages as the program shows them: a modal box titled "KALVOR", no icon,
 // one OK button. Timers keep ticking while it is open. Headless (offscreen
 // platform) the text goes to standard error instead.
-#include "app/MessageSink.h"
+#include "core/MessageSink.h"
 
 namespace kalvor {
 

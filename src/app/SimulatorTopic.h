@@ -3,7 +3,7 @@
 // programs. Writable items change what sits in the head (dosimeter, holder,
 // filter, lamp, button) and its faults (head, adc); wavelength, led and buzzer
 // show what the program last wrote to the control register.
-#include "app/LinkTopic.h"
+#include "link/LinkTopic.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "app/MessageCatalog.h"
+#include "core/MessageCatalog.h"
 
 #include <QFile>
 #include <QHash>

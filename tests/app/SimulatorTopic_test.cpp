@@ -1,4 +1,4 @@
-#include "app/link/SimulatorTopic.h"
+#include "app/SimulatorTopic.h"
 #include "hw/Registers.h"
 #include "hw/sim/SimulatedCard.h"
 

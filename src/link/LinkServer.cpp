@@ -1,8 +1,8 @@
-#include "app/link/LinkServer.h"
+#include "link/LinkServer.h"
 
-#include "app/LinkTopic.h"
-#include "app/link/LinkConnection.h"
-#include "app/link/LinkProtocol.h"
+#include "link/LinkTopic.h"
+#include "link/LinkConnection.h"
+#include "link/LinkProtocol.h"
 
 #include <QFile>
 #include <QLocalServer>

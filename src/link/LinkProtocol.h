@@ -4,7 +4,7 @@
 // that is always the last field. Values are never trimmed; inside the quotes
 // \\ \" \n \r \t and \xHH stand for the escaped byte. Everything here is a pure
 // function of its arguments, so it can be fed arbitrary bytes.
-#include "app/LinkTopic.h"
+#include "link/LinkTopic.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

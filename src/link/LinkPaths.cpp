@@ -1,4 +1,4 @@
-#include "app/link/LinkPaths.h"
+#include "link/LinkPaths.h"
 
 #include <QDir>
 #include <QFile>
