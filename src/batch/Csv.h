@@ -1,0 +1,23 @@
+#pragma once
+// Comma-separated values as RFC 4180 has them: fields separated by commas,
+// records ended by CR LF, a field in double quotes when it holds a comma, a
+// quote, a line break or a blank at either end, and quotes doubled inside.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace kalvor::batch::csv {
+
+QString field(const QString& text);
+// One record with its CR LF, UTF-8.
+QByteArray record(const QStringList& fields);
+// A number with a decimal point whatever the locale, shortest exact form.
+QString number(double value);
+
+// Records of a CSV text (CR LF, LF or CR line ends; a UTF-8 byte order mark
+// is skipped). Fails on a quote that is never closed or text after a
+// closing quote; `why` says where.
+bool parse(const QString& text, QList<QStringList>* records, QString* why);
+
+} // namespace kalvor::batch::csv

@@ -1,0 +1,105 @@
+#include "batch/RecordSchema.h"
+
+#include <QCryptographicHash>
+#include <QLocale>
+
+namespace kalvor::batch {
+
+namespace {
+
+Column integer(const char* name) { return {QString::fromLatin1(name), ColumnType::Integer}; }
+Column real(const char* name) { return {QString::fromLatin1(name), ColumnType::Real}; }
+Column text(const char* name) { return {QString::fromLatin1(name), ColumnType::Text}; }
+
+QByteArray valueBytes(ColumnType type, const QVariant& value)
+{
+    switch (type) {
+    case ColumnType::Integer:
+        return QByteArray::number(value.toLongLong());
+    case ColumnType::Real:
+        return QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case ColumnType::Text:
+        break;
+    }
+    return value.toString().toUtf8();
+}
+
+char typeLetter(ColumnType type)
+{
+    switch (type) {
+    case ColumnType::Integer:
+        return 'I';
+    case ColumnType::Real:
+        return 'R';
+    case ColumnType::Text:
+        break;
+    }
+    return 'T';
+}
+
+} // namespace
+
+int TableSchema::indexOf(const QString& column) const
+{
+    for (int i = 0; i < columns.size(); ++i)
+        if (columns[i].name == column)
+            return i;
+    return -1;
+}
+
+const QList<TableSchema>& recordTables()
+{
+    static const QList<TableSchema> tables{
+        {QStringLiteral("batches"),
+         {text("name"), text("operator"), text("lot"), text("id_prefix"), text("id_first"),
+          text("opened_utc"), text("program_version")}},
+        {QStringLiteral("readings"),
+         {integer("batch"), text("dosimeter_id"), text("time_utc"), text("absorbance_shown"),
+          real("absorbance"), real("spread"), integer("readings"), text("wavelength"), text("zero"),
+          text("zero_utc"), text("reader_model"), text("reader_serial"), text("reader_gain"),
+          text("status"), text("operator"), text("program_version"), text("trigger"),
+          integer("repeats"), integer("corrects")}},
+        {QStringLiteral("filter_checks"),
+         {text("time_utc"), text("item"), text("filter"), text("value_shown"), real("value"),
+          text("wavelength"), text("reader_model"), text("reader_serial"), text("reader_gain"),
+          integer("batch"), text("operator"), text("program_version")}},
+        {QStringLiteral("events"),
+         {text("time_utc"), text("kind"), integer("batch"), integer("reading"), text("detail"),
+          text("operator"), text("program_version")}},
+    };
+    return tables;
+}
+
+const TableSchema& recordTable(const QString& name)
+{
+    for (const TableSchema& t : recordTables())
+        if (t.name == name)
+            return t;
+    Q_ASSERT_X(false, "recordTable", "unknown table");
+    return recordTables().constFirst();
+}
+
+QByteArray genesisHash() { return QByteArray(64, '0'); }
+
+QByteArray canonicalContent(const TableSchema& table, qint64 seq, const QVariantList& values)
+{
+    QByteArray out = "KALVOR-RECORD/1\ntable=" + table.name.toUtf8() + "\nseq=" + QByteArray::number(seq) + '\n';
+    for (int i = 0; i < table.columns.size() && i < values.size(); ++i) {
+        if (values[i].isNull())
+            continue;
+        const QByteArray bytes = valueBytes(table.columns[i].type, values[i]);
+        out += table.columns[i].name.toUtf8() + '=' + typeLetter(table.columns[i].type)
+               + QByteArray::number(bytes.size()) + ':' + bytes + '\n';
+    }
+    return out;
+}
+
+QByteArray chainHash(const QByteArray& previousHash, const QByteArray& canonical)
+{
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(previousHash);
+    h.addData(canonical);
+    return h.result().toHex();
+}
+
+} // namespace kalvor::batch

@@ -1,0 +1,42 @@
+#pragma once
+// The tables of the record store and the canonical content of one row, which
+// the row's hash covers. Every table has `seq` (one numbering over all tables,
+// the order in which rows were written) and `hash`, besides the columns below.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+namespace kalvor::batch {
+
+enum class ColumnType { Integer, Real, Text };
+
+struct Column {
+    QString name;
+    ColumnType type;
+};
+
+struct TableSchema {
+    QString name;
+    QList<Column> columns;  // without seq and hash, in canonical order
+
+    int indexOf(const QString& column) const;
+};
+
+// batches, readings, filter_checks, events.
+const QList<TableSchema>& recordTables();
+const TableSchema& recordTable(const QString& name);  // one of the four
+
+// The hash a first row chains to.
+QByteArray genesisHash();
+
+// The canonical bytes of one row: its table, its seq and every column that is
+// not NULL, each value length-prefixed. `values` follow the table's columns.
+// Columns added by later schema versions are NULL in older rows, so those
+// rows keep their canonical content.
+QByteArray canonicalContent(const TableSchema& table, qint64 seq, const QVariantList& values);
+
+// SHA-256 (hex) over the previous row's hash (hex) and the row's canonical content.
+QByteArray chainHash(const QByteArray& previousHash, const QByteArray& canonical);
+
+} // namespace kalvor::batch

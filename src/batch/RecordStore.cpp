@@ -1,0 +1,576 @@
+#include "batch/RecordStore.h"
+
+#include "batch/RecordSchema.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QTimeZone>
+
+#include <atomic>
+#include <sys/stat.h>
+
+namespace kalvor::batch {
+
+namespace {
+
+// PRAGMA application_id of a record store: "KLVR".
+constexpr int kApplicationId = 0x4B4C5652;
+
+void say(QString* why, const QString& text)
+{
+    if (why)
+        *why = text;
+}
+
+QVariant orNull(const std::optional<qint64>& v) { return v ? QVariant(*v) : QVariant(); }
+QVariant orNull(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
+
+// Text is stored as '' when empty, never as NULL, so it reads back as written.
+QVariant textValue(const QString& s) { return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s); }
+
+QVariant stored(ColumnType type, const QVariant& v)
+{
+    if (!v.isValid() || v.isNull())
+        return {};
+    if (type == ColumnType::Text)
+        return textValue(v.toString());
+    return v;
+}
+
+std::optional<qint64> optInt(const QSqlQuery& q, int i)
+{
+    return q.isNull(i) ? std::nullopt : std::optional<qint64>(q.value(i).toLongLong());
+}
+
+QString columnList(const TableSchema& t)
+{
+    QStringList names{QStringLiteral("seq")};
+    for (const Column& c : t.columns)
+        names << c.name;
+    return names.join(QLatin1Char(','));
+}
+
+QString sqlType(ColumnType type)
+{
+    switch (type) {
+    case ColumnType::Integer:
+        return QStringLiteral("INTEGER");
+    case ColumnType::Real:
+        return QStringLiteral("REAL");
+    case ColumnType::Text:
+        break;
+    }
+    return QStringLiteral("TEXT");
+}
+
+QVariantList batchValues(const BatchRecord& b)
+{
+    return {textValue(b.name),    textValue(b.operatorName), textValue(b.lot),
+            textValue(b.idPrefix), textValue(b.idFirst),     textValue(b.openedUtc),
+            textValue(b.programVersion)};
+}
+
+QVariantList readingValues(const ReadingRecord& r)
+{
+    return {r.batch,
+            textValue(r.dosimeterId),
+            textValue(r.timeUtc),
+            textValue(r.shown),
+            r.absorbance,
+            r.spread,
+            r.count,
+            textValue(r.wavelength),
+            textValue(r.zero),
+            textValue(r.zeroUtc),
+            textValue(r.readerModel),
+            textValue(r.readerSerial),
+            textValue(r.readerGain),
+            textValue(r.status),
+            textValue(r.operatorName),
+            textValue(r.programVersion),
+            textValue(r.trigger),
+            orNull(r.repeats),
+            orNull(r.corrects)};
+}
+
+QVariantList filterCheckValues(const FilterCheckRecord& f)
+{
+    return {textValue(f.timeUtc),      textValue(f.item),         textValue(f.filter),
+            textValue(f.shown),        orNull(f.value),           textValue(f.wavelength),
+            textValue(f.readerModel),  textValue(f.readerSerial), textValue(f.readerGain),
+            orNull(f.batch),           textValue(f.operatorName), textValue(f.programVersion)};
+}
+
+QVariantList eventValues(const EventRecord& e)
+{
+    return {textValue(e.timeUtc),        textValue(e.kind),  orNull(e.batch), orNull(e.reading),
+            textValue(e.detail),         textValue(e.operatorName), textValue(e.programVersion)};
+}
+
+BatchRecord batchFrom(const QSqlQuery& q)
+{
+    BatchRecord b;
+    b.seq = q.value(0).toLongLong();
+    b.name = q.value(1).toString();
+    b.operatorName = q.value(2).toString();
+    b.lot = q.value(3).toString();
+    b.idPrefix = q.value(4).toString();
+    b.idFirst = q.value(5).toString();
+    b.openedUtc = q.value(6).toString();
+    b.programVersion = q.value(7).toString();
+    return b;
+}
+
+ReadingRecord readingFrom(const QSqlQuery& q)
+{
+    ReadingRecord r;
+    int i = 0;
+    r.seq = q.value(i++).toLongLong();
+    r.batch = q.value(i++).toLongLong();
+    r.dosimeterId = q.value(i++).toString();
+    r.timeUtc = q.value(i++).toString();
+    r.shown = q.value(i++).toString();
+    r.absorbance = q.value(i++).toDouble();
+    r.spread = q.value(i++).toDouble();
+    r.count = q.value(i++).toInt();
+    r.wavelength = q.value(i++).toString();
+    r.zero = q.value(i++).toString();
+    r.zeroUtc = q.value(i++).toString();
+    r.readerModel = q.value(i++).toString();
+    r.readerSerial = q.value(i++).toString();
+    r.readerGain = q.value(i++).toString();
+    r.status = q.value(i++).toString();
+    r.operatorName = q.value(i++).toString();
+    r.programVersion = q.value(i++).toString();
+    r.trigger = q.value(i++).toString();
+    r.repeats = optInt(q, i++);
+    r.corrects = optInt(q, i++);
+    return r;
+}
+
+EventRecord eventFrom(const QSqlQuery& q)
+{
+    EventRecord e;
+    e.seq = q.value(0).toLongLong();
+    e.timeUtc = q.value(1).toString();
+    e.kind = q.value(2).toString();
+    e.batch = optInt(q, 3);
+    e.reading = optInt(q, 4);
+    e.detail = q.value(5).toString();
+    e.operatorName = q.value(6).toString();
+    e.programVersion = q.value(7).toString();
+    return e;
+}
+
+FilterCheckRecord filterCheckFrom(const QSqlQuery& q)
+{
+    FilterCheckRecord f;
+    f.seq = q.value(0).toLongLong();
+    f.timeUtc = q.value(1).toString();
+    f.item = q.value(2).toString();
+    f.filter = q.value(3).toString();
+    f.shown = q.value(4).toString();
+    f.value = q.isNull(5) ? std::nullopt : std::optional<double>(q.value(5).toDouble());
+    f.wavelength = q.value(6).toString();
+    f.readerModel = q.value(7).toString();
+    f.readerSerial = q.value(8).toString();
+    f.readerGain = q.value(9).toString();
+    f.batch = optInt(q, 10);
+    f.operatorName = q.value(11).toString();
+    f.programVersion = q.value(12).toString();
+    return f;
+}
+
+QString selectAll(const QString& table)
+{
+    return QStringLiteral("SELECT %1 FROM %2").arg(columnList(recordTable(table)), table);
+}
+
+} // namespace
+
+QString utcNow() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs); }
+
+QString RecordStore::defaultPath()
+{
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty() || !QDir::isAbsolutePath(data))
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::cleanPath(data) + QStringLiteral("/KALVOR/records.sqlite");
+}
+
+RecordStore::RecordStore()
+{
+    static std::atomic<int> counter{0};
+    connection_ = QStringLiteral("kalvor-records-%1").arg(counter++);
+}
+
+RecordStore::~RecordStore() { close(); }
+
+QSqlDatabase RecordStore::database() const { return QSqlDatabase::database(connection_, false); }
+
+bool RecordStore::isOpen() const { return database().isOpen(); }
+
+void RecordStore::close()
+{
+    if (!QSqlDatabase::contains(connection_))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(connection_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+bool RecordStore::exec(const QString& sql, QString* why) const
+{
+    QSqlQuery q(database());
+    if (q.exec(sql))
+        return true;
+    say(why, QStringLiteral("%1: %2").arg(sql.section(QLatin1Char(' '), 0, 2), q.lastError().text()));
+    return false;
+}
+
+RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QString* why)
+{
+    close();
+    path_ = path;
+    const QFileInfo info(path);
+    const bool existed = info.exists();
+    if (!existed && mode == OpenMode::ExistingOnly) {
+        say(why, QStringLiteral("there is no record store at %1").arg(path));
+        return OpenError::Missing;
+    }
+    if (existed && !info.isFile()) {
+        say(why, QStringLiteral("%1 is not a file").arg(path));
+        return OpenError::NotARecordStore;
+    }
+    const QString dir = info.absolutePath();
+    if (!QFileInfo::exists(dir)) {
+        if (!QDir().mkpath(dir)) {
+            say(why, QStringLiteral("cannot create the folder %1").arg(dir));
+            return OpenError::CannotOpen;
+        }
+        ::chmod(QFile::encodeName(dir).constData(), 0700);
+    }
+    if (!existed) {
+        // Created empty first, so that SQLite's file gets the private mode.
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            say(why, QStringLiteral("cannot create %1: %2").arg(path, f.errorString()));
+            return OpenError::CannotOpen;
+        }
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    if (!db.open()) {
+        say(why, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
+        close();
+        return OpenError::CannotOpen;
+    }
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next()) {
+        say(why, QStringLiteral("%1 is not a KALVOR record store (%2)").arg(path, q.lastError().text()));
+        close();
+        return OpenError::NotARecordStore;
+    }
+    const int appId = q.value(0).toInt();
+    q.finish();
+    const int version = schemaVersion();
+    if (appId != kApplicationId) {
+        bool empty = false;
+        if (appId == 0 && version == 0 && q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && q.next())
+            empty = q.value(0).toInt() == 0;
+        q.finish();
+        if (!empty) {
+            say(why, QStringLiteral("%1 is not a KALVOR record store").arg(path));
+            close();
+            return OpenError::NotARecordStore;
+        }
+    }
+    if (version > kSchemaVersion) {
+        say(why, QStringLiteral("%1 was written by a newer kalvor-batch (record store version %2; "
+                                "this one knows up to %3)")
+                     .arg(path)
+                     .arg(version)
+                     .arg(kSchemaVersion));
+        close();
+        return OpenError::TooNew;
+    }
+    QString detail;
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()
+        || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        say(why, QStringLiteral("cannot switch %1 to write-ahead logging: %2").arg(path, q.lastError().text()));
+        close();
+        return OpenError::CannotOpen;
+    }
+    q.finish();
+    // Every commit reaches the disk before it returns: a confirmed record survives a power cut.
+    if (!exec(QStringLiteral("PRAGMA synchronous=FULL"), &detail)
+        || (version < kSchemaVersion && !migrate(version, &detail))) {
+        say(why, QStringLiteral("cannot prepare %1: %2").arg(path, detail));
+        close();
+        return OpenError::CannotOpen;
+    }
+    return OpenError::None;
+}
+
+int RecordStore::schemaVersion() const
+{
+    QSqlQuery q(database());
+    return q.exec(QStringLiteral("PRAGMA user_version")) && q.next() ? q.value(0).toInt() : -1;
+}
+
+bool RecordStore::migrate(int from, QString* why)
+{
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), why))
+        return false;
+    bool ok = true;
+    // Version 1: the four tables, append-only.
+    if (from < 1) {
+        for (const TableSchema& t : recordTables()) {
+            QStringList cols{QStringLiteral("seq INTEGER PRIMARY KEY")};
+            for (const Column& c : t.columns)
+                cols << c.name + QLatin1Char(' ') + sqlType(c.type);
+            cols << QStringLiteral("hash TEXT NOT NULL");
+            ok = ok && exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(t.name, cols.join(QStringLiteral(", "))), why);
+            for (const char* op : {"UPDATE", "DELETE"})
+                ok = ok
+                     && exec(QStringLiteral("CREATE TRIGGER %1_no_%2 BEFORE %3 ON %1 BEGIN "
+                                            "SELECT RAISE(ABORT, 'records are append-only'); END")
+                                 .arg(t.name, QString::fromLatin1(op).toLower(), QLatin1String(op)),
+                             why);
+        }
+        ok = ok && exec(QStringLiteral("CREATE INDEX batches_name ON batches(name)"), why)
+             && exec(QStringLiteral("CREATE INDEX readings_batch ON readings(batch)"), why)
+             && exec(QStringLiteral("CREATE INDEX readings_time ON readings(time_utc)"), why)
+             && exec(QStringLiteral("CREATE INDEX events_batch ON events(batch, kind)"), why)
+             && exec(QStringLiteral("PRAGMA application_id=%1").arg(kApplicationId), why);
+    }
+    ok = ok && exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion), why);
+    if (ok && exec(QStringLiteral("COMMIT"), why))
+        return true;
+    exec(QStringLiteral("ROLLBACK"), nullptr);
+    return false;
+}
+
+bool RecordStore::readTail(Tail* tail, QString* why) const
+{
+    *tail = Tail{0, genesisHash()};
+    QSqlQuery q(database());
+    for (const TableSchema& t : recordTables()) {
+        if (!q.exec(QStringLiteral("SELECT seq, hash FROM %1 ORDER BY seq DESC LIMIT 1").arg(t.name))) {
+            say(why, q.lastError().text());
+            return false;
+        }
+        if (q.next() && q.value(0).toLongLong() > tail->seq)
+            *tail = Tail{q.value(0).toLongLong(), q.value(1).toString().toLatin1()};
+    }
+    return true;
+}
+
+bool RecordStore::insertRow(const QString& table, const QVariantList& values, Tail& tail, QString* why)
+{
+    const TableSchema& t = recordTable(table);
+    QVariantList row;
+    for (int i = 0; i < t.columns.size(); ++i)
+        row << stored(t.columns[i].type, values.value(i));
+    const qint64 seq = tail.seq + 1;
+    const QByteArray hash = chainHash(tail.hash, canonicalContent(t, seq, row));
+    QSqlQuery q(database());
+    QStringList marks(t.columns.size() + 2, QStringLiteral("?"));
+    q.prepare(QStringLiteral("INSERT INTO %1 (%2, hash) VALUES (%3)")
+                  .arg(table, columnList(t), marks.join(QLatin1Char(','))));
+    q.addBindValue(seq);
+    for (const QVariant& v : row)
+        q.addBindValue(v);
+    q.addBindValue(QString::fromLatin1(hash));
+    if (!q.exec()) {
+        say(why, QStringLiteral("cannot write to %1: %2").arg(path_, q.lastError().text()));
+        return false;
+    }
+    tail = Tail{seq, hash};
+    return true;
+}
+
+std::optional<qint64> RecordStore::transaction(const std::function<bool(Tail&, QString*)>& body, QString* why)
+{
+    if (!isOpen()) {
+        say(why, QStringLiteral("the record store is not open"));
+        return std::nullopt;
+    }
+    QString detail;
+    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), &detail)) {
+        say(why, QStringLiteral("cannot write to %1: %2").arg(path_, detail));
+        return std::nullopt;
+    }
+    Tail tail;
+    if (readTail(&tail, &detail)) {
+        const qint64 first = tail.seq + 1;
+        if (body(tail, &detail) && exec(QStringLiteral("COMMIT"), &detail))
+            return first;
+    }
+    exec(QStringLiteral("ROLLBACK"), nullptr);
+    say(why, detail);
+    return std::nullopt;
+}
+
+std::optional<qint64> RecordStore::appendBatch(const BatchRecord& batch, QString* why)
+{
+    return transaction([&](Tail& tail, QString* w) { return insertRow(QStringLiteral("batches"), batchValues(batch), tail, w); },
+                       why);
+}
+
+std::optional<qint64> RecordStore::appendReading(const ReadingRecord& reading, const EventRecord& event, QString* why)
+{
+    return transaction(
+        [&](Tail& tail, QString* w) {
+            if (!insertRow(QStringLiteral("readings"), readingValues(reading), tail, w))
+                return false;
+            EventRecord e = event;
+            e.reading = tail.seq;
+            return insertRow(QStringLiteral("events"), eventValues(e), tail, w);
+        },
+        why);
+}
+
+std::optional<qint64> RecordStore::appendFilterCheck(const FilterCheckRecord& check, QString* why)
+{
+    return transaction(
+        [&](Tail& tail, QString* w) { return insertRow(QStringLiteral("filter_checks"), filterCheckValues(check), tail, w); },
+        why);
+}
+
+std::optional<qint64> RecordStore::appendEvent(const EventRecord& event, QString* why)
+{
+    return transaction([&](Tail& tail, QString* w) { return insertRow(QStringLiteral("events"), eventValues(event), tail, w); },
+                       why);
+}
+
+std::optional<BatchRecord> RecordStore::batchNamed(const QString& name) const
+{
+    QSqlQuery q(database());
+    q.prepare(selectAll(QStringLiteral("batches")) + QStringLiteral(" WHERE name = ? ORDER BY seq DESC LIMIT 1"));
+    q.addBindValue(name);
+    if (q.exec() && q.next())
+        return batchFrom(q);
+    return std::nullopt;
+}
+
+std::optional<BatchRecord> RecordStore::batch(qint64 seq) const
+{
+    QSqlQuery q(database());
+    q.prepare(selectAll(QStringLiteral("batches")) + QStringLiteral(" WHERE seq = ?"));
+    q.addBindValue(seq);
+    if (q.exec() && q.next())
+        return batchFrom(q);
+    return std::nullopt;
+}
+
+bool RecordStore::isClosed(qint64 batchSeq) const
+{
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("SELECT kind FROM events WHERE batch = ? AND kind IN (?, ?) ORDER BY seq DESC LIMIT 1"));
+    q.addBindValue(batchSeq);
+    q.addBindValue(event::BatchClosed);
+    q.addBindValue(event::BatchReopened);
+    return q.exec() && q.next() && q.value(0).toString() == event::BatchClosed;
+}
+
+QList<ReadingRecord> RecordStore::readings(qint64 batchSeq) const
+{
+    QList<ReadingRecord> out;
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    q.prepare(selectAll(QStringLiteral("readings")) + QStringLiteral(" WHERE batch = ? ORDER BY seq"));
+    q.addBindValue(batchSeq);
+    if (q.exec())
+        while (q.next())
+            out << readingFrom(q);
+    return out;
+}
+
+QList<ReadingRecord> RecordStore::readingsBetween(const QDateTime& from, const QDateTime& to) const
+{
+    QList<ReadingRecord> out;
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    // time_utc is ISO 8601 in UTC with milliseconds, so text order is time order.
+    QString sql = selectAll(QStringLiteral("readings")) + QStringLiteral(" WHERE 1");
+    if (from.isValid())
+        sql += QStringLiteral(" AND time_utc >= :from");
+    if (to.isValid())
+        sql += QStringLiteral(" AND time_utc < :to");
+    q.prepare(sql + QStringLiteral(" ORDER BY seq"));
+    if (from.isValid())
+        q.bindValue(QStringLiteral(":from"), from.toUTC().toString(Qt::ISODateWithMs));
+    if (to.isValid())
+        q.bindValue(QStringLiteral(":to"), to.toUTC().toString(Qt::ISODateWithMs));
+    if (q.exec())
+        while (q.next())
+            out << readingFrom(q);
+    return out;
+}
+
+std::optional<ReadingRecord> RecordStore::reading(qint64 seq) const
+{
+    QSqlQuery q(database());
+    q.prepare(selectAll(QStringLiteral("readings")) + QStringLiteral(" WHERE seq = ?"));
+    q.addBindValue(seq);
+    if (q.exec() && q.next())
+        return readingFrom(q);
+    return std::nullopt;
+}
+
+QList<EventRecord> RecordStore::events(std::optional<qint64> batchSeq) const
+{
+    QList<EventRecord> out;
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (batchSeq) {
+        q.prepare(selectAll(QStringLiteral("events")) + QStringLiteral(" WHERE batch = ? ORDER BY seq"));
+        q.addBindValue(*batchSeq);
+    } else {
+        q.prepare(selectAll(QStringLiteral("events")) + QStringLiteral(" ORDER BY seq"));
+    }
+    if (q.exec())
+        while (q.next())
+            out << eventFrom(q);
+    return out;
+}
+
+QList<FilterCheckRecord> RecordStore::filterChecks() const
+{
+    QList<FilterCheckRecord> out;
+    QSqlQuery q(database());
+    q.setForwardOnly(true);
+    if (q.exec(selectAll(QStringLiteral("filter_checks")) + QStringLiteral(" ORDER BY seq")))
+        while (q.next())
+            out << filterCheckFrom(q);
+    return out;
+}
+
+QStringList RecordStore::idList(qint64 batchSeq) const
+{
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("SELECT detail FROM events WHERE batch = ? AND kind = ? ORDER BY seq DESC LIMIT 1"));
+    q.addBindValue(batchSeq);
+    q.addBindValue(event::IdList);
+    if (q.exec() && q.next())
+        return q.value(0).toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return {};
+}
+
+qint64 RecordStore::lastSeq() const
+{
+    Tail t;
+    return readTail(&t, nullptr) ? t.seq : 0;
+}
+
+} // namespace kalvor::batch

@@ -1,0 +1,31 @@
+#pragma once
+// The batch's readings as a table for the window: one row per stored record,
+// newest last.
+#include "batch/Records.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+namespace kalvor::batch {
+
+class RecordTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { Record, Dosimeter, Time, Absorbance, Spread, Count, Status, Note, ColumnCount };
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setRecords(const QList<ReadingRecord>& records);
+    void append(const ReadingRecord& record);
+    const ReadingRecord& record(int row) const { return records_.at(row); }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    QList<ReadingRecord> records_;
+};
+
+} // namespace kalvor::batch

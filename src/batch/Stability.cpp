@@ -1,0 +1,127 @@
+#include "batch/Stability.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kalvor::batch {
+
+namespace {
+// Readings come as three-decimal texts: a difference of exactly the band must pass.
+constexpr double kSlack = 1e-9;
+
+QString number(double v, int decimals = 3) { return QString::number(v, 'f', decimals); }
+} // namespace
+
+Reading makeReading(const QString& text, const QString& status, const QDateTime& time)
+{
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);  // C locale: decimal point
+    return Reading{text, ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt, status, time};
+}
+
+QString shownText(double a)
+{
+    if (a > 3.0)
+        return QStringLiteral(">3.0");
+    const QString t = number(a);
+    return t.size() == 5 ? QLatin1Char(' ') + t : t;
+}
+
+void StabilityWindow::setRule(const StabilityRule& rule)
+{
+    rule_ = rule;
+    clear();
+}
+
+void StabilityWindow::clear()
+{
+    ok_.clear();
+    faultStatus_.clear();
+    faultRun_ = 0;
+    seen_ = 0;
+}
+
+void StabilityWindow::add(const Reading& r)
+{
+    ++seen_;
+    if (r.status == kStatusOk && r.value) {
+        ok_.append(r);
+        while (ok_.size() > rule_.count)
+            ok_.removeFirst();
+        faultRun_ = 0;
+        faultStatus_.clear();
+        return;
+    }
+    ok_.clear();
+    const QString status = r.status == kStatusOk ? QStringLiteral("not a number (\"%1\")").arg(r.text) : r.status;
+    if (status == faultStatus_) {
+        ++faultRun_;
+    } else {
+        faultStatus_ = status;
+        faultRun_ = 1;
+    }
+}
+
+bool StabilityWindow::stable() const
+{
+    if (ok_.size() < rule_.count)
+        return false;
+    const double m = median();
+    return std::all_of(ok_.begin(), ok_.end(),
+                       [&](const Reading& r) { return std::abs(*r.value - m) <= rule_.band + kSlack; });
+}
+
+std::optional<QString> StabilityWindow::persistentFault() const
+{
+    if (faultRun_ >= rule_.count)
+        return faultStatus_;
+    return std::nullopt;
+}
+
+double StabilityWindow::median() const
+{
+    if (ok_.isEmpty())
+        return 0;
+    QList<double> v;
+    for (const Reading& r : ok_)
+        v << *r.value;
+    std::sort(v.begin(), v.end());
+    const qsizetype n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double StabilityWindow::spread() const
+{
+    if (ok_.isEmpty())
+        return 0;
+    const auto [lo, hi] = std::minmax_element(ok_.begin(), ok_.end(),
+                                              [](const Reading& a, const Reading& b) { return *a.value < *b.value; });
+    return *hi->value - *lo->value;
+}
+
+QString StabilityWindow::medianText() const
+{
+    // With an odd count the median is one of the readings: keep its text as shown.
+    const double m = median();
+    if (ok_.size() % 2)
+        for (const Reading& r : ok_)
+            if (*r.value == m)
+                return r.text;
+    return shownText(m);
+}
+
+QString StabilityWindow::describe() const
+{
+    if (seen_ == 0)
+        return QStringLiteral("no reading came from the reader");
+    if (faultRun_ > 0)
+        return QStringLiteral("the last reading had status %1").arg(faultStatus_);
+    if (ok_.size() < rule_.count)
+        return QStringLiteral("only %1 of %2 readings in a row were usable").arg(ok_.size()).arg(rule_.count);
+    return QStringLiteral("the last %1 readings spread %2 (allowed ±%3 around their median)")
+        .arg(ok_.size())
+        .arg(number(spread()))
+        .arg(number(rule_.band, 4));
+}
+
+} // namespace kalvor::batch
