@@ -266,18 +266,25 @@ RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QSt
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
 
+    const OpenError result = prepare(why);
+    if (result != OpenError::None)
+        close();  // the queries of prepare() are gone by now
+    return result;
+}
+
+RecordStore::OpenError RecordStore::prepare(QString* why)
+{
+    const QString& path = path_;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     if (!db.open()) {
         say(why, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
-        close();
         return OpenError::CannotOpen;
     }
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next()) {
         say(why, QStringLiteral("%1 is not a KALVOR record store (%2)").arg(path, q.lastError().text()));
-        close();
         return OpenError::NotARecordStore;
     }
     const int appId = q.value(0).toInt();
@@ -290,8 +297,7 @@ RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QSt
         q.finish();
         if (!empty) {
             say(why, QStringLiteral("%1 is not a KALVOR record store").arg(path));
-            close();
-            return OpenError::NotARecordStore;
+                return OpenError::NotARecordStore;
         }
     }
     if (version > kSchemaVersion) {
@@ -300,14 +306,12 @@ RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QSt
                      .arg(path)
                      .arg(version)
                      .arg(kSchemaVersion));
-        close();
         return OpenError::TooNew;
     }
     QString detail;
     if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()
         || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         say(why, QStringLiteral("cannot switch %1 to write-ahead logging: %2").arg(path, q.lastError().text()));
-        close();
         return OpenError::CannotOpen;
     }
     q.finish();
@@ -315,7 +319,6 @@ RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QSt
     if (!exec(QStringLiteral("PRAGMA synchronous=FULL"), &detail)
         || (version < kSchemaVersion && !migrate(version, &detail))) {
         say(why, QStringLiteral("cannot prepare %1: %2").arg(path, detail));
-        close();
         return OpenError::CannotOpen;
     }
     return OpenError::None;

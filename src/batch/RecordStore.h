@@ -70,6 +70,7 @@ private:
     std::optional<qint64> transaction(const std::function<bool(Tail&, QString*)>& body, QString* why);
     bool insertRow(const QString& table, const QVariantList& values, Tail& tail, QString* why);
     bool readTail(Tail* tail, QString* why) const;
+    OpenError prepare(QString* why);
     bool migrate(int from, QString* why);
     bool exec(const QString& sql, QString* why) const;
 

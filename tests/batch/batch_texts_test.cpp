@@ -1,0 +1,68 @@
+// Texts in and out of kalvor-batch: CSV fields and records, ID lists typed,
+// pasted or imported, the IDs that count up, and numbers whatever the locale.
+#include "batch/Csv.h"
+#include "batch/IdPlan.h"
+#include "batch/Stability.h"
+
+#include <QLocale>
+#include <gtest/gtest.h>
+
+using namespace kalvor::batch;
+
+TEST(Csv, QuotesOnlyWhatNeedsItAndReadsItBack)
+{
+    EXPECT_EQ(csv::record({QStringLiteral("F-001"), QStringLiteral(" 0.512"), QStringLiteral("a,b"),
+                           QStringLiteral("say \"hi\""), QStringLiteral("two\nlines"), QString()}),
+              QByteArray("F-001,\" 0.512\",\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\r\n"));
+    QList<QStringList> records;
+    QString why;
+    ASSERT_TRUE(csv::parse(QStringLiteral("\xFEFFid,value\r\n\"a,1\",\" 0.5\"\n\n\"x\"\"y\",\"l1\nl2\"\r\nlast,"),
+                           &records, &why));
+    ASSERT_EQ(records.size(), 4);
+    EXPECT_EQ(records[0], (QStringList{QStringLiteral("id"), QStringLiteral("value")}));
+    EXPECT_EQ(records[1], (QStringList{QStringLiteral("a,1"), QStringLiteral(" 0.5")}));
+    EXPECT_EQ(records[2], (QStringList{QStringLiteral("x\"y"), QStringLiteral("l1\nl2")}));
+    EXPECT_EQ(records[3], (QStringList{QStringLiteral("last"), QString()}));
+    EXPECT_FALSE(csv::parse(QStringLiteral("\"open"), &records, &why));
+    EXPECT_FALSE(csv::parse(QStringLiteral("\"a\"b"), &records, &why));
+}
+
+TEST(Csv, NumbersHaveADecimalPointInEveryLocale)
+{
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(csv::number(0.5125), QStringLiteral("0.5125"));
+    EXPECT_EQ(shownText(0.5), QStringLiteral(" 0.500"));
+    EXPECT_EQ(makeReading(QStringLiteral(" 0.512"), QStringLiteral("ok"), {}).value, std::optional<double>(0.512));
+    QLocale::setDefault(before);
+    EXPECT_EQ(shownText(-0.004), QStringLiteral("-0.004"));
+    EXPECT_EQ(shownText(3.0005), QStringLiteral(">3.0"));
+    EXPECT_FALSE(makeReading(QStringLiteral(">3.0"), QStringLiteral("ok"), {}).value);
+}
+
+TEST(IdPlan, CountsUpAfterTheHighestNumberUsedOrFollowsItsList)
+{
+    IdPlan counting(QStringLiteral("F-"), QStringLiteral("007"));
+    EXPECT_EQ(counting.next({}), QStringLiteral("F-007"));
+    EXPECT_EQ(counting.next({QStringLiteral("F-007"), QStringLiteral("F-012"), QStringLiteral("G-099")}),
+              QStringLiteral("F-013"));
+    EXPECT_EQ(IdPlan(QStringLiteral("x"), QStringLiteral("1")).next({QStringLiteral("x9")}), QStringLiteral("x10"));
+
+    IdPlan listed;
+    listed.setList(IdPlan::parseText(QStringLiteral(" B2 \nA1;B2,\tC3\n\n")));
+    EXPECT_EQ(listed.list(), (QStringList{QStringLiteral("B2"), QStringLiteral("A1"), QStringLiteral("C3")}));
+    EXPECT_EQ(listed.next({QStringLiteral("B2")}), QStringLiteral("A1"));
+    EXPECT_EQ(listed.remaining({QStringLiteral("B2")}), 2);
+    EXPECT_FALSE(listed.next({QStringLiteral("A1"), QStringLiteral("B2"), QStringLiteral("C3")}));
+}
+
+TEST(IdPlan, ImportsTheIdColumnOfACsvFile)
+{
+    QString why;
+    EXPECT_EQ(IdPlan::parseCsv(QStringLiteral("lot,Dosimeter ID\nL1,D-1\nL1,\"D-2\"\r\nL1,D-1\n"), &why),
+              (QStringList{QStringLiteral("D-1"), QStringLiteral("D-2")}));
+    EXPECT_EQ(IdPlan::parseCsv(QStringLiteral("D-9,0.5\nD-8,0.6\n"), &why),
+              (QStringList{QStringLiteral("D-9"), QStringLiteral("D-8")}));
+    EXPECT_FALSE(IdPlan::parseCsv(QStringLiteral("id\nbad\x01id\n"), &why));
+    EXPECT_FALSE(IdPlan::isValidId(QString(65, QLatin1Char('x'))));
+}
