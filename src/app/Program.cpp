@@ -8,7 +8,7 @@
 #include "app/Reader.h"
 #include "core/SettingsStore.h"
 #include "about/ProgramIcon.h"
-#include "app/UnixSignals.h"
+#include "core/UnixSignals.h"
 #include "link/LinkPaths.h"
 #include "link/LinkServer.h"
 #include "app/SimulatorTopic.h"

@@ -9,7 +9,7 @@
 #include "app/Reader.h"
 #include "core/SettingsStore.h"
 #include "app/Program.h"
-#include "app/UnixSignals.h"
+#include "core/UnixSignals.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

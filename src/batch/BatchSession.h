@@ -75,6 +75,7 @@ public:
     const ReadingHistory& history() const { return history_; }
     std::optional<Reading> lastReading() const { return lastReading_; }
     LinkSession& link() { return link_; }
+    RecordStore& store() { return store_; }
     // The wavelength changed during the batch: "510 nm -> 600 nm"; empty if not.
     const QString& wavelengthWarning() const { return wavelengthWarning_; }
 

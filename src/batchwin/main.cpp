@@ -1,1 +1,58 @@
-int main() { return 0; }
+// kalvor-batch: reads radiochromic film dosimeters in batches through the
+// running KALVOR program, stores every record in a tamper-evident store, and
+// exports and verifies it. The window needs a display; export and verify do not.
+#include "batch/CommandLine.h"
+#include "batchwin/BatchProgram.h"
+#include "core/MessageSink.h"
+#include "ui/BoxMessageSink.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstdio>
+
+using namespace kalvor;
+using namespace kalvor::batch;
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine cl = parseCommandLine(arguments);
+
+    if (cl.mode != CommandLine::Mode::Window) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("kalvor-batch"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        switch (cl.mode) {
+        case CommandLine::Mode::Error:
+            err << "kalvor-batch: " << cl.error << "\nTry kalvor-batch --help." << Qt::endl;
+            return exitcode::Usage;
+        case CommandLine::Mode::Help:
+            out << helpText();
+            return exitcode::Ok;
+        case CommandLine::Mode::Version:
+            out << "kalvor-batch " << KALVOR_VERSION << Qt::endl;
+            return exitcode::Ok;
+        case CommandLine::Mode::Export:
+            return runExport(cl, out, err);
+        case CommandLine::Mode::Verify:
+            return runVerify(cl, out, err);
+        case CommandLine::Mode::Window:
+            break;
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kalvor-batch"));
+    QApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("kalvor-batch"));
+    BoxMessageSink boxes;
+    setMessageSink(&boxes);
+    const int status = batchwin::runBatchWindow(cl);
+    setMessageSink(nullptr);
+    return status;
+}

@@ -1,0 +1,36 @@
+#include "batch/BatchSettings.h"
+
+#include <QDir>
+#include <QSettings>
+
+namespace kalvor::batch {
+
+QString BatchSettings::filePath()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || !QDir::isAbsolutePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return QDir::cleanPath(config) + QStringLiteral("/KALVOR/kalvor-batch.conf");
+}
+
+StabilityRule BatchSettings::rule()
+{
+    QSettings s(filePath(), QSettings::IniFormat);
+    StabilityRule r;
+    bool ok1 = false, ok2 = false, ok3 = false;
+    StabilityRule stored;
+    stored.count = s.value(QStringLiteral("Capture/Readings"), r.count).toString().toInt(&ok1);
+    stored.band = s.value(QStringLiteral("Capture/Band"), r.band).toString().toDouble(&ok2);
+    stored.timeoutMs = int(s.value(QStringLiteral("Capture/TimeoutSeconds"), r.timeoutMs / 1000.0).toString().toDouble(&ok3) * 1000);
+    return ok1 && ok2 && ok3 && stored.isValid() ? stored : r;
+}
+
+void BatchSettings::setRule(const StabilityRule& rule)
+{
+    QSettings s(filePath(), QSettings::IniFormat);
+    s.setValue(QStringLiteral("Capture/Readings"), QString::number(rule.count));
+    s.setValue(QStringLiteral("Capture/Band"), QString::number(rule.band, 'g', QLocale::FloatingPointShortest));
+    s.setValue(QStringLiteral("Capture/TimeoutSeconds"), QString::number(rule.timeoutMs / 1000.0, 'g', QLocale::FloatingPointShortest));
+}
+
+} // namespace kalvor::batch

@@ -1,0 +1,97 @@
+#include "batchwin/BatchProgram.h"
+
+#include "batch/BatchSettings.h"
+#include "batch/RecordStore.h"
+#include "batchwin/BatchWindow.h"
+#include "core/MessageSink.h"
+#include "core/UnixSignals.h"
+#include "link/LinkPaths.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
+#include <QTimer>
+#include <cstdio>
+
+namespace kalvor::batchwin {
+
+using namespace kalvor::batch;
+
+namespace {
+
+QIcon windowIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/kalvor/icons/kalvor-%1.png").arg(size));
+    return icon;
+}
+
+// One batch window per user and link: a second one would capture every film twice.
+std::optional<InstanceLock> lockWindow(const CommandLine& cl, int* exitStatus)
+{
+    const QString dir = QFileInfo(cl.socketPath).absolutePath();
+    QString why;
+    if (!LinkPaths::prepareDir(dir, &why)) {
+        std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(why));
+        *exitStatus = exitcode::StoreError;
+        return std::nullopt;
+    }
+    InstanceLock::Status status = InstanceLock::Status::Failed;
+    std::optional<InstanceLock> lock = InstanceLock::acquire(dir + QStringLiteral("/batch.lock"), &status, &why);
+    if (!lock) {
+        showMessage(status == InstanceLock::Status::AlreadyRunning
+                        ? QStringLiteral("kalvor-batch is already running for this reader.")
+                        : QStringLiteral("kalvor-batch cannot take its lock: %1").arg(why));
+        *exitStatus = status == InstanceLock::Status::AlreadyRunning ? exitcode::AlreadyRunning : exitcode::StoreError;
+    }
+    return lock;
+}
+
+} // namespace
+
+int runBatchWindow(const CommandLine& cl)
+{
+    QApplication::setWindowIcon(windowIcon());
+    int status = exitcode::Ok;
+    const std::optional<InstanceLock> lock = lockWindow(cl, &status);
+    if (!lock)
+        return status;
+
+    RecordStore store;
+    QString why;
+    if (store.open(cl.storePath, RecordStore::OpenMode::CreateIfMissing, &why) != RecordStore::OpenError::None) {
+        showMessage(QStringLiteral("The record store cannot be opened: %1").arg(why));
+        return exitcode::StoreError;
+    }
+
+    BatchSession session(store, cl.socketPath);
+    session.setRule(cl.rule.value_or(BatchSettings::rule()));
+    BatchOptions options = cl.batch;
+    if (!cl.idsFile.isEmpty()) {
+        const std::optional<QStringList> ids = readIdFile(cl.idsFile, &why);
+        if (!ids) {
+            std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(why));
+            return exitcode::Usage;
+        }
+        options.ids = *ids;
+    }
+    if (cl.batchGiven && !session.openBatch(options, &why)) {
+        showMessage(QStringLiteral("The batch %1 cannot be opened: %2").arg(options.name, why));
+        return exitcode::StoreError;
+    }
+
+    BatchWindow window(session);
+    UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &window, &QWidget::close);
+    session.start();
+    window.show();
+    if (!cl.batchGiven)
+        QTimer::singleShot(0, &window, [&window] { window.newBatch(); });
+    QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, &QApplication::quit);
+    const int result = QApplication::exec();
+    session.stop();
+    return result == 0 ? exitcode::Ok : result;
+}
+
+} // namespace kalvor::batchwin

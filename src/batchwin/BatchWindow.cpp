@@ -1,0 +1,450 @@
+#include "batchwin/BatchWindow.h"
+
+#include "batch/BatchSettings.h"
+#include "batch/CsvExport.h"
+#include "batch/RecordStore.h"
+#include "batchwin/BatchDialog.h"
+#include "batchwin/IdListEditor.h"
+#include "batchwin/StripChart.h"
+#include "core/MessageSink.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace kalvor::batchwin {
+
+using namespace kalvor::batch;
+
+namespace {
+
+QLabel* label(QWidget* parent, const char* name, double scale = 1.0, bool bold = false)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    QFont f = l->font();
+    if (scale != 1.0)
+        f.setPointSizeF(f.pointSizeF() * scale);
+    f.setBold(bold);
+    l->setFont(f);
+    return l;
+}
+
+QString colored(const QString& text, const char* color)
+{
+    return QStringLiteral("<span style=\"color:%1\">%2</span>").arg(QLatin1String(color), text.toHtmlEscaped());
+}
+
+} // namespace
+
+BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(parent), session_(session)
+{
+    setWindowTitle(tr("KALVOR batch reading"));
+    auto* central = new QWidget(this);
+
+    linkDot_ = label(central, "linkDot", 1.4);
+    linkText_ = label(central, "linkState");
+    readerText_ = label(central, "reader");
+    readerText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    batchText_ = label(central, "batch", 1.15, true);
+    reading_ = label(central, "absorbance", 4.0, true);
+    reading_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    reading_->setMinimumWidth(reading_->fontMetrics().horizontalAdvance(QStringLiteral("-0.000 ")));
+    status_ = label(central, "status", 1.3, true);
+    status_->setAlignment(Qt::AlignRight);
+    capture_ = label(central, "capture", 1.2);
+    capture_->setWordWrap(true);
+    capture_->setMinimumHeight(capture_->fontMetrics().height() * 3);
+    capture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    wavelengthWarning_ = label(central, "wavelengthWarning", 1.0, true);
+    wavelengthWarning_->setStyleSheet(QStringLiteral("color:#a05000"));
+    wavelengthWarning_->hide();
+    nextId_ = label(central, "nextId", 2.0, true);
+    scan_ = new QLineEdit(central);
+    scan_->setObjectName(QStringLiteral("scan"));
+    scan_->setPlaceholderText(tr("Scan or type the next film's ID, then Enter"));
+    scan_->setClearButtonEnabled(true);
+    captureButton_ = new QPushButton(tr("&Capture (F5)"), central);
+    captureButton_->setObjectName(QStringLiteral("captureButton"));
+    chart_ = new StripChart(central);
+    chart_->setObjectName(QStringLiteral("chart"));
+    chart_->setHistory(&session_.history());
+    table_ = new QTableView(central);
+    table_->setObjectName(QStringLiteral("records"));
+    table_->setModel(&records_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->verticalHeader()->hide();
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setAlternatingRowColors(true);
+
+    auto* linkRow = new QHBoxLayout;
+    linkRow->addWidget(linkDot_);
+    linkRow->addWidget(linkText_, 1);
+    linkRow->addWidget(readerText_);
+
+    auto* now = new QGridLayout;
+    now->addWidget(reading_, 0, 0, 2, 1);
+    now->addWidget(status_, 2, 0);
+    auto* nextLabel = new QLabel(tr("Next film:"), central);
+    now->addWidget(nextLabel, 0, 1, Qt::AlignBottom);
+    now->addWidget(nextId_, 1, 1, Qt::AlignTop);
+    now->addWidget(capture_, 2, 1, 2, 2);
+    auto* scanRow = new QHBoxLayout;
+    scanRow->addWidget(scan_, 1);
+    scanRow->addWidget(captureButton_);
+    now->addLayout(scanRow, 4, 0, 1, 3);
+    now->setColumnStretch(1, 1);
+    now->setHorizontalSpacing(24);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(now, 1);
+    top->addWidget(chart_, 1);
+
+    auto* layout = new QVBoxLayout(central);
+    layout->addLayout(linkRow);
+    layout->addWidget(batchText_);
+    layout->addWidget(wavelengthWarning_);
+    layout->addLayout(top);
+    layout->addWidget(table_, 1);
+    setCentralWidget(central);
+    buildMenus();
+
+    connect(captureButton_, &QPushButton::clicked, this, [this] { session_.requestCapture(); });
+    connect(scan_, &QLineEdit::returnPressed, this, [this] {
+        const QString id = scan_->text().trimmed();
+        if (id.isEmpty())
+            return;
+        if (!IdPlan::isValidId(id)) {
+            statusBar()->showMessage(tr("\"%1\" is not a usable dosimeter ID").arg(id.left(80)), 8000);
+            return;
+        }
+        session_.setScannedId(id);
+        scan_->clear();
+    });
+    connect(table_, &QTableView::doubleClicked, this, [this] { correctSelected(); });
+
+    connect(&session_, &BatchSession::linkStateChanged, this, &BatchWindow::showLink);
+    connect(&session_, &BatchSession::readerChanged, this, &BatchWindow::showReader);
+    connect(&session_, &BatchSession::readingArrived, this, &BatchWindow::showReading);
+    connect(&session_, &BatchSession::batchChanged, this, &BatchWindow::showBatch);
+    connect(&session_, &BatchSession::nextIdChanged, this, &BatchWindow::showNextId);
+    connect(&session_, &BatchSession::captureStateChanged, this, [this](CaptureState state) {
+        if (state == CaptureState::Settling || state == CaptureState::Empty)
+            refusal_.clear();
+        if (state != CaptureState::Held)
+            lastStored_.clear();
+        showCapture();
+        updateBand();
+    });
+    connect(&session_, &BatchSession::recordStored, this, [this](const ReadingRecord& r) {
+        records_.append(r);
+        table_->scrollToBottom();
+        if (!r.corrects)
+            lastStored_ = tr("Stored %1: %2 (spread %3, %4 readings).")
+                              .arg(r.dosimeterId, r.shown.trimmed(), QString::number(r.spread, 'f', 4))
+                              .arg(r.count);
+        showBatch();
+        showCapture();
+    });
+    connect(&session_, &BatchSession::refused, this, [this](const QString& id, const QString& reason) {
+        refusal_ = id.isEmpty() ? tr("Not stored: %1.").arg(reason) : tr("Not stored %1: %2.").arg(id, reason);
+        showCapture();
+    });
+    connect(&session_, &BatchSession::wavelengthChanged, this, [this] { showBatch(); });
+    connect(&session_, &BatchSession::filterCheckStored, this, [this](const FilterCheckRecord& f) {
+        statusBar()->showMessage(tr("Filter check recorded: %1 filter %2").arg(f.filter, f.shown.trimmed()), 15000);
+    });
+    connect(&session_, &BatchSession::problem, this, [this](const QString& text) { statusBar()->showMessage(text, 30000); });
+
+    showLink(session_.link().state(), session_.link().stateText());
+    showReader();
+    showBatch();
+    status_->setText(QStringLiteral(" "));
+    reading_->setText(QStringLiteral("-"));
+    resize(1000, 680);
+}
+
+void BatchWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* newBatch = file->addAction(tr("&New Batch..."), this, [this] { this->newBatch(); });
+    newBatch->setShortcut(QKeySequence::New);
+    QAction* close = file->addAction(tr("C&lose Batch"), this, [this] {
+        QString why;
+        if (!session_.closeBatch(&why))
+            showMessage(why);
+    });
+    close->setObjectName(QStringLiteral("closeBatch"));
+    file->addSeparator();
+    QAction* exportAction = file->addAction(tr("&Export CSV..."), this, &BatchWindow::exportCsv);
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu* batchMenu = menuBar()->addMenu(tr("&Batch"));
+    QAction* capture = batchMenu->addAction(tr("&Capture"), this, [this] { session_.requestCapture(); });
+    capture->setShortcut(QKeySequence(Qt::Key_F5));
+    capture->setObjectName(QStringLiteral("captureAction"));
+    QAction* ids = batchMenu->addAction(tr("Dosimeter &IDs..."), this, &BatchWindow::editIds);
+    ids->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    batchMenu->addAction(tr("C&orrect ID of Selected Record..."), this, &BatchWindow::correctSelected);
+    batchMenu->addSeparator();
+    batchMenu->addAction(tr("&Stability Rule..."), this, &BatchWindow::editRule);
+}
+
+bool BatchWindow::newBatch(const BatchOptions& preset)
+{
+    BatchDialog dialog(this);
+    dialog.setOptions(preset);
+    while (dialog.exec() == QDialog::Accepted) {
+        QString why;
+        if (session_.openBatch(dialog.options(), &why))
+            return true;
+        showMessage(why);
+    }
+    return false;
+}
+
+void BatchWindow::editIds()
+{
+    if (!session_.hasBatch()) {
+        showMessage(tr("Open a batch first (File > New Batch)."));
+        return;
+    }
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Dosimeter IDs of %1").arg(session_.batch().name));
+    auto* editor = new IdListEditor(&dialog);
+    editor->setIds(session_.idPlan().list());
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(editor);
+    layout->addWidget(buttons);
+    dialog.resize(360, 480);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString why;
+    if (!session_.setIdList(editor->ids(), &why))
+        showMessage(why);
+    showBatch();
+}
+
+void BatchWindow::exportCsv()
+{
+    if (!session_.hasBatch()) {
+        showMessage(tr("Open a batch first; a time range is exported with kalvor-batch export."));
+        return;
+    }
+    QString name = session_.batch().name;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]+")), QStringLiteral("_"));
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export the batch as CSV"), name + QStringLiteral(".csv"),
+                                                      tr("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    ExportSelection selection;
+    selection.batchName = session_.batch().name;
+    QString why;
+    const std::optional<int> rows = exportReadingsCsv(session_.store(), selection, path, session_.operatorName(), &why);
+    if (!rows)
+        showMessage(tr("The export failed: %1").arg(why));
+    else
+        statusBar()->showMessage(tr("%n readings written to %1", nullptr, *rows).arg(path), 15000);
+}
+
+void BatchWindow::editRule()
+{
+    const StabilityRule rule = session_.rule();
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Stability rule"));
+    auto* count = new QSpinBox(&dialog);
+    count->setRange(2, 20);
+    count->setValue(rule.count);
+    auto* band = new QDoubleSpinBox(&dialog);
+    band->setDecimals(4);
+    band->setRange(0.0001, 1.0);
+    band->setSingleStep(0.0005);
+    band->setValue(rule.band);
+    auto* timeout = new QSpinBox(&dialog);
+    timeout->setRange(1, 600);
+    timeout->setSuffix(tr(" s"));
+    timeout->setValue(rule.timeoutMs / 1000);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(tr("Readings that must agree:"), count);
+    form->addRow(tr("Each within ± (absorbance):"), band);
+    form->addRow(tr("Refuse a film not stable after:"), timeout);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const StabilityRule chosen{count->value(), band->value(), timeout->value() * 1000};
+    session_.setRule(chosen);
+    BatchSettings::setRule(chosen);
+    updateBand();
+    showCapture();
+}
+
+void BatchWindow::correctSelected()
+{
+    const QModelIndexList rows = table_->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        showMessage(tr("Select the record whose dosimeter ID is wrong."));
+        return;
+    }
+    const ReadingRecord& r = records_.record(rows.first().row());
+    bool ok = false;
+    const QString id = QInputDialog::getText(this, tr("Correct the dosimeter ID"),
+                                             tr("Record %1 (%2, %3) belongs to dosimeter:").arg(r.seq).arg(r.dosimeterId, r.shown.trimmed()),
+                                             QLineEdit::Normal, r.dosimeterId, &ok);
+    if (!ok || id.trimmed() == r.dosimeterId)
+        return;
+    QString why;
+    if (!session_.correctId(r.seq, id, &why))
+        showMessage(why);
+}
+
+void BatchWindow::showLink(LinkSession::State state, const QString& text)
+{
+    const char* color = state == LinkSession::State::Connected ? "#1a8f3a" : state == LinkSession::State::Waiting ? "#c08000" : "#c02020";
+    linkDot_->setText(QStringLiteral("<span style=\"color:%1\">\u25CF</span>").arg(QLatin1String(color)));
+    linkText_->setText(text);
+    captureButton_->setEnabled(state == LinkSession::State::Connected && session_.hasBatch());
+    if (state != LinkSession::State::Connected) {
+        reading_->setText(QStringLiteral("-"));
+        status_->setText(QStringLiteral(" "));
+    }
+}
+
+void BatchWindow::showReader()
+{
+    const ReaderInfo& r = session_.reader();
+    QStringList parts;
+    if (!r.model.isEmpty())
+        parts << tr("KALVOR %1").arg(r.model);
+    if (!r.serial.isEmpty())
+        parts << tr("serial %1").arg(r.serial);
+    if (!r.gain.isEmpty())
+        parts << tr("gain %1").arg(r.gain);
+    if (!r.wavelength.isEmpty())
+        parts << r.wavelength;
+    if (!r.zero.isEmpty()) {
+        const QDateTime at = QDateTime::fromString(r.zeroTime, Qt::ISODateWithMs);
+        parts << (at.isValid() ? tr("zero %1 V at %2").arg(r.zero, at.toLocalTime().toString(QStringLiteral("HH:mm:ss")))
+                               : tr("zero %1 V").arg(r.zero));
+    }
+    readerText_->setText(parts.join(QStringLiteral("  \u00B7  ")));
+}
+
+void BatchWindow::showBatch()
+{
+    if (!session_.hasBatch()) {
+        batchText_->setText(tr("No batch is open: File > New Batch (Ctrl+N)."));
+        records_.setRecords({});
+    } else {
+        const BatchRecord& b = session_.batch();
+        QStringList parts{tr("Batch %1").arg(b.name), tr("operator %1").arg(session_.operatorName())};
+        if (!b.lot.isEmpty())
+            parts << tr("lot %1").arg(b.lot);
+        const int done = int(session_.records().size());
+        parts << (session_.idPlan().hasList() ? tr("%1 records, %2 of %3 IDs to go").arg(done).arg(session_.remainingIds()).arg(session_.idPlan().list().size())
+                                              : tr("%n records", nullptr, done));
+        batchText_->setText(parts.join(QStringLiteral("  \u00B7  ")));
+        if (records_.rowCount() != done)
+            records_.setRecords(session_.records());
+    }
+    wavelengthWarning_->setVisible(!session_.wavelengthWarning().isEmpty());
+    wavelengthWarning_->setText(tr("The wavelength changed during this batch (%1): records before and after it were read at different wavelengths.")
+                                    .arg(session_.wavelengthWarning()));
+    captureButton_->setEnabled(session_.link().state() == LinkSession::State::Connected && session_.hasBatch());
+    showNextId();
+    showCapture();
+}
+
+void BatchWindow::showReading(const Reading& r)
+{
+    reading_->setText(r.text.trimmed());
+    status_->setText(r.status == kStatusOk ? colored(r.status, "#1a8f3a") : colored(r.status.isEmpty() ? tr("no status") : r.status, "#c02020"));
+    if (session_.machine().state() == CaptureState::Settling) {
+        showCapture();
+        updateBand();
+    }
+    chart_->update();
+}
+
+void BatchWindow::showNextId()
+{
+    const QString id = session_.nextId();
+    nextId_->setText(id.isEmpty() ? QStringLiteral("-") : id);
+    nextId_->setToolTip(session_.scannedId().isEmpty() ? QString() : tr("scanned"));
+}
+
+QString BatchWindow::captureText() const { return capture_->text(); }
+
+void BatchWindow::showCapture()
+{
+    const CaptureMachine& m = session_.machine();
+    QString text;
+    if (!session_.hasBatch()) {
+        text = tr("Open a batch to start.");
+    } else {
+        switch (m.state()) {
+        case CaptureState::Empty:
+            text = refusal_.isEmpty() ? tr("Insert the next film.") : refusal_ + QLatin1Char(' ') + tr("Insert the next film.");
+            break;
+        case CaptureState::Settling:
+            text = tr("Reading %1: %2 of %3 readings so far...").arg(m.currentId()).arg(m.window().readings().size()).arg(m.rule().count);
+            break;
+        case CaptureState::Held:
+            text = lastStored_ + QLatin1Char(' ')
+                   + (m.filmSensed() ? tr("Remove the film (the head's button reads it again).")
+                                     : tr("Capture (F5) reads the next film."));
+            break;
+        case CaptureState::Refused:
+            text = refusal_ + QLatin1Char(' ')
+                   + (m.filmSensed() ? tr("Remove the film, or press the head's button or Capture to try again.")
+                                     : tr("Press Capture (F5) to try again."));
+            break;
+        case CaptureState::Unknown:
+            text = tr("A film was in the head when the link came up: remove it, or press Capture (F5) to read it as %1.").arg(session_.nextId());
+            break;
+        }
+    }
+    capture_->setText(text);
+    capture_->setStyleSheet(m.state() == CaptureState::Refused || (!refusal_.isEmpty() && m.state() == CaptureState::Empty)
+                                ? QStringLiteral("color:#c02020")
+                            : m.state() == CaptureState::Held ? QStringLiteral("color:#1a8f3a")
+                                                              : QString());
+}
+
+void BatchWindow::updateBand()
+{
+    const CaptureMachine& m = session_.machine();
+    if (m.state() == CaptureState::Settling && !m.window().readings().isEmpty())
+        chart_->setBand(m.window().median(), m.rule().band);
+    else if (m.state() == CaptureState::Held && !session_.records().isEmpty())
+        chart_->setBand(session_.records().constLast().absorbance, m.rule().band);
+    else
+        chart_->setBand(std::nullopt, 0);
+}
+
+} // namespace kalvor::batchwin

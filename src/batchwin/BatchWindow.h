@@ -1,0 +1,63 @@
+#pragma once
+// The batch window: the reading now (large, with its status), which film is
+// next, what the capture is doing, a strip chart of the last two minutes with
+// the stability band, the batch's records, and the link's state. It only
+// shows what the BatchSession signals and passes the user's commands to it.
+#include "batch/BatchSession.h"
+#include "batch/RecordTableModel.h"
+
+#include <QMainWindow>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace kalvor::batchwin {
+
+class StripChart;
+
+class BatchWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit BatchWindow(batch::BatchSession& session, QWidget* parent = nullptr);
+
+    // The dialogs behind the menu, also for the program's start.
+    bool newBatch(const batch::BatchOptions& preset = {});
+    void editIds();
+    void exportCsv();
+    void editRule();
+    void correctSelected();
+
+    QString captureText() const;
+
+private:
+    void buildMenus();
+    void showBatch();
+    void showReader();
+    void showReading(const batch::Reading& reading);
+    void showCapture();
+    void showLink(batch::LinkSession::State state, const QString& text);
+    void showNextId();
+    void updateBand();
+
+    batch::BatchSession& session_;
+    batch::RecordTableModel records_;
+    QLabel* linkDot_;
+    QLabel* linkText_;
+    QLabel* readerText_;
+    QLabel* batchText_;
+    QLabel* reading_;
+    QLabel* status_;
+    QLabel* capture_;
+    QLabel* wavelengthWarning_;
+    QLabel* nextId_;
+    QLineEdit* scan_;
+    QPushButton* captureButton_;
+    StripChart* chart_;
+    QTableView* table_;
+    QString refusal_;    // the last refusal, until the next film
+    QString lastStored_; // the last stored record, until the film is removed
+};
+
+} // namespace kalvor::batchwin
