@@ -2,12 +2,16 @@
 
 #include "batch/RecordStore.h"
 
+#include <QLoggingCategory>
+
 #include <pwd.h>
 #include <unistd.h>
 
 namespace kalvor::batch {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcBatch, "kalvor.batch")
 
 const QString kReader = QStringLiteral("reader");
 const QString kData = QStringLiteral("data");
@@ -364,6 +368,7 @@ void BatchSession::onLinkState(LinkSession::State state, const QString& text)
         machine_.linkLost();
     }
     linkUp_ = up;
+    qCInfo(lcBatch).noquote() << text;
     emit linkStateChanged(state, text);
 }
 

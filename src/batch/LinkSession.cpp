@@ -164,7 +164,11 @@ void LinkSession::handleLine(QByteArrayView line)
             sub.mode = link::LinkMode::Hot;
             send(sub);
         }
-        setState(State::Connected, QStringLiteral("connected to KALVOR"));
+        // Replies come in order and each SUB's current value right after its
+        // OK: at the PONG every linked item has been heard once.
+        link::Request ping;
+        ping.command = link::Command::Ping;
+        send(ping);
         return;
     }
     const std::optional<link::Reply> reply = link::parseReply(line);
@@ -178,11 +182,16 @@ void LinkSession::handleLine(QByteArrayView line)
         }
         return;
     }
-    if (reply->kind != QLatin1String("OK") && reply->kind != QLatin1String("ERR"))
-        return;  // PONG, CHANGED, ...
+    if (reply->kind != QLatin1String("OK") && reply->kind != QLatin1String("ERR")
+        && reply->kind != QLatin1String("PONG"))
+        return;  // CHANGED, ...
     if (pending_.isEmpty())
         return;
     const Pending p = pending_.takeFirst();
+    if (p.command == link::Command::Ping) {
+        setState(State::Connected, QStringLiteral("connected to KALVOR"));
+        return;
+    }
     const bool ok = reply->kind == QLatin1String("OK");
     const QString error = ok ? QString() : reply->errorCode + QLatin1Char(' ') + reply->errorText;
     if (p.command == link::Command::Put)

@@ -18,7 +18,7 @@ class LinkSession : public QObject {
 public:
     enum class State {
         Waiting,    // no program answers yet; trying again every half second
-        Connected,  // greeted and linked
+        Connected,  // greeted, linked, and every linked item heard once
         Refused,    // something answered but is not a KALVOR link service that will talk to us
     };
 
@@ -39,7 +39,8 @@ public:
 
 signals:
     void stateChanged(kalvor::batch::LinkSession::State state, const QString& text);
-    // An UPDATE of a linked item; `fresh` for the first one after each (re)connection.
+    // An UPDATE of a linked item; `fresh` for the first one after each
+    // (re)connection, which comes before the state turns Connected.
     void itemUpdated(const QString& topic, const QString& item, const kalvor::ItemValue& value, bool fresh);
     // A linked item that the program refused (e.g. an older KALVOR without the topic).
     void linkRefused(const QString& topic, const QString& item, const QString& error);
