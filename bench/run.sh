@@ -9,7 +9,7 @@ build=${1:-build}
 bin="$build/bench"
 results="$bin/results"
 
-for name in reading link memory; do
+for name in reading link memory batch; do
     if [ ! -x "$bin/kalvor_bench_$name" ]; then
         echo "bench/run.sh: $bin/kalvor_bench_$name is missing; build with Google Benchmark" \
              "(Debian package libbenchmark-dev) installed: make build" >&2
@@ -19,7 +19,7 @@ done
 mkdir -p "$results" || exit 1
 
 status=0
-for name in reading link memory; do
+for name in reading link memory batch; do
     echo "running kalvor_bench_$name ..."
     rm -f "$results/$name.json"
     if ! "$bin/kalvor_bench_$name" --benchmark_counters_tabular=true \
@@ -33,7 +33,7 @@ done
 echo
 
 set --
-for name in reading link memory; do
+for name in reading link memory batch; do
     [ -f "$results/$name.json" ] && set -- "$@" "$results/$name.json"
 done
 awk '
@@ -78,6 +78,10 @@ END {
     row("memory: VmRSS after 1000 readings", cell(b, "rss_kib", "KiB"), "-", "-", "-", "-")
     row("memory: growth, reading 100..1000", cell(b, "growth_kib", "KiB"), "-", "-",
         limit(b, "limit_kib", "<= ", " KiB"), verdict(b))
+    b = "BM_BatchFilm"
+    row("batch: film in to confirmed record", cell(b, "per_film_ms", "ms"), cell(b, "floor_ms", "ms"),
+        has(b, "floor_ms") && get(b, "floor_ms") > 0 ? sprintf("%.2f", get(b, "per_film_ms") / get(b, "floor_ms")) : "-",
+        limit(b, "limit_ms", "<= ", " ms"), verdict(b))
     print ""
     printf "floors: 1200 x 4 and 2209 + 512 virtual port calls on the same instant port; echo of\n"
     printf "the same line over a Unix socket pair. Bus: about 1 us per ISA port access.\n"
@@ -85,6 +89,13 @@ END {
         printf "fan-out: p50 %s ms, max %s ms over every set. ",
             fix(get("BM_LinkFanOut", "p50_ms")), fix(get("BM_LinkFanOut", "max_ms"))
     printf "Measured and floor are medians of interleaved iterations.\n"
+    if (has("BM_BatchFilm", "p50_ms"))
+        printf "batch: mean of %d films (p50 %s ms, p90 %s ms, max %s ms); floor = 3 readings of %s ms, limit = floor + 1 reading.\n",
+            get("BM_BatchFilm", "films"), fix(get("BM_BatchFilm", "p50_ms")), fix(get("BM_BatchFilm", "p90_ms")),
+            fix(get("BM_BatchFilm", "max_ms")), fix(get("BM_BatchFilm", "period_ms"))
+    if (has("BM_BatchFilm", "own_p50_ms"))
+        printf "batch: kalvor-batch itself, from the stable reading to the LED: p50 %s ms, max %s ms.\n",
+            fix(get("BM_BatchFilm", "own_p50_ms")), fix(get("BM_BatchFilm", "own_max_ms"))
     exit bad
 }' /dev/null "$@" || status=1
 echo "results: $results"
