@@ -64,7 +64,7 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const QStringList names{QStringLiteral("#"),        QStringLiteral("Dosimeter"), QStringLiteral("Time"),
+    static const QStringList names{QStringLiteral("Record"),        QStringLiteral("Dosimeter"), QStringLiteral("Time"),
                                    QStringLiteral("Absorbance"), QStringLiteral("Spread"),  QStringLiteral("Readings"),
                                    QStringLiteral("Status"),   QStringLiteral("Note")};
     return names.value(section);

@@ -1,5 +1,7 @@
 #include "batch/Stability.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <cmath>
 
@@ -118,10 +120,14 @@ QString StabilityWindow::describe() const
         return QStringLiteral("the last reading had status %1").arg(faultStatus_);
     if (ok_.size() < rule_.count)
         return QStringLiteral("only %1 of %2 readings in a row were usable").arg(ok_.size()).arg(rule_.count);
-    return QStringLiteral("the last %1 readings spread %2 (allowed ±%3 around their median)")
+    const double m = median();
+    double farthest = 0;
+    for (const Reading& r : ok_)
+        farthest = std::max(farthest, std::abs(*r.value - m));
+    return QStringLiteral("the last %1 readings lie up to %2 from their median (±%3 allowed)")
         .arg(ok_.size())
-        .arg(number(spread()))
-        .arg(number(rule_.band, 4));
+        .arg(number(farthest))
+        .arg(QString::number(rule_.band, 'g', QLocale::FloatingPointShortest));
 }
 
 } // namespace kalvor::batch

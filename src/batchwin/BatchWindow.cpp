@@ -102,8 +102,8 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     auto* now = new QGridLayout;
     now->addWidget(reading_, 0, 0, 2, 1);
     now->addWidget(status_, 2, 0);
-    auto* nextLabel = new QLabel(tr("Next film:"), central);
-    now->addWidget(nextLabel, 0, 1, Qt::AlignBottom);
+    nextLabel_ = new QLabel(tr("Next film:"), central);
+    now->addWidget(nextLabel_, 0, 1, Qt::AlignBottom);
     now->addWidget(nextId_, 1, 1, Qt::AlignTop);
     now->addWidget(capture_, 2, 1, 2, 2);
     auto* scanRow = new QHBoxLayout;
@@ -150,6 +150,7 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
             refusal_.clear();
         if (state != CaptureState::Held)
             lastStored_.clear();
+        showNextId();
         showCapture();
         updateBand();
     });
@@ -340,7 +341,7 @@ void BatchWindow::showReader()
     const ReaderInfo& r = session_.reader();
     QStringList parts;
     if (!r.model.isEmpty())
-        parts << tr("KALVOR %1").arg(r.model);
+        parts << r.model;
     if (!r.serial.isEmpty())
         parts << tr("serial %1").arg(r.serial);
     if (!r.gain.isEmpty())
@@ -393,7 +394,12 @@ void BatchWindow::showReading(const Reading& r)
 
 void BatchWindow::showNextId()
 {
-    const QString id = session_.nextId();
+    // While a film is read or waits to be taken out, its own ID; otherwise the next one.
+    const CaptureMachine& m = session_.machine();
+    const bool filmIn = m.state() == CaptureState::Settling || m.state() == CaptureState::Held
+                        || m.state() == CaptureState::Refused;
+    const QString id = filmIn && !m.currentId().isEmpty() ? m.currentId() : session_.nextId();
+    nextLabel_->setText(filmIn && !m.currentId().isEmpty() ? tr("Film in the head:") : tr("Next film:"));
     nextId_->setText(id.isEmpty() ? QStringLiteral("-") : id);
     nextId_->setToolTip(session_.scannedId().isEmpty() ? QString() : tr("scanned"));
 }
@@ -412,7 +418,9 @@ void BatchWindow::showCapture()
             text = refusal_.isEmpty() ? tr("Insert the next film.") : refusal_ + QLatin1Char(' ') + tr("Insert the next film.");
             break;
         case CaptureState::Settling:
-            text = tr("Reading %1: %2 of %3 readings so far...").arg(m.currentId()).arg(m.window().readings().size()).arg(m.rule().count);
+            text = m.window().readings().size() < m.rule().count
+                       ? tr("Reading %1: %2 of %3 readings so far...").arg(m.currentId()).arg(m.window().readings().size()).arg(m.rule().count)
+                       : tr("Reading %1: settling; %2.").arg(m.currentId(), m.window().describe());
             break;
         case CaptureState::Held:
             text = lastStored_ + QLatin1Char(' ')
@@ -439,8 +447,9 @@ void BatchWindow::showCapture()
 void BatchWindow::updateBand()
 {
     const CaptureMachine& m = session_.machine();
+    // While a film settles, the band shows where the next readings must fall.
     if (m.state() == CaptureState::Settling && !m.window().readings().isEmpty())
-        chart_->setBand(m.window().median(), m.rule().band);
+        chart_->setBand(*m.window().readings().constLast().value, m.rule().band);
     else if (m.state() == CaptureState::Held && !session_.records().isEmpty())
         chart_->setBand(session_.records().constLast().absorbance, m.rule().band);
     else

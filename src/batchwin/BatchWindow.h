@@ -51,6 +51,7 @@ private:
     QLabel* status_;
     QLabel* capture_;
     QLabel* wavelengthWarning_;
+    QLabel* nextLabel_;
     QLabel* nextId_;
     QLineEdit* scan_;
     QPushButton* captureButton_;
