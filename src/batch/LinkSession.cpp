@@ -39,6 +39,9 @@ void LinkSession::stop()
     greetingTimeout_.stop();
     if (socket_) {
         socket_->disconnect(this);
+        // What was asked last (the LED off at the end) still goes out.
+        if (socket_->state() == QLocalSocket::ConnectedState && socket_->bytesToWrite() > 0)
+            socket_->waitForBytesWritten(500);
         socket_->abort();
         socket_->deleteLater();
         socket_ = nullptr;

@@ -19,6 +19,10 @@ TEST(BatchFaults, KilledMidBatchKeepsEveryConfirmedFilmAndGoesOn)
     ASSERT_TRUE(hand.open(box.socketPath()));
 
     std::unique_ptr<Child> batch = startBatch(box, store, QStringLiteral("first"));
+    {
+        Child second(box, "kalvor-batch", {"--batch", "other", "--store", store}, QStringLiteral("second-copy"));
+        EXPECT_EQ(second.waitExit(10000), std::optional<int>(3)) << "one batch window per reader";
+    }
     for (int film = 1; film <= 3; ++film) {
         ASSERT_TRUE(hand.put("dosimeter", QByteArray::number(0.3 * film, 'f', 2)));
         ASSERT_TRUE(hand.waitLed(true, 10000)) << batch->standardError().toStdString();
