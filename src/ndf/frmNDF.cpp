@@ -4,7 +4,7 @@
 #include "core/MessageCatalog.h"
 #include "core/MessageSink.h"
 #include "ui/Twips.h"
-#include "ndf/NdfFormat.h"
+#include "measure/DecimalFormat.h"
 #include "ndf/NdfHost.h"
 
 #include <QKeyEvent>
@@ -149,7 +149,7 @@ void frmNDF::readFilter(double& result, QLabel* resultLabel, const QString& item
     setFilterButtonsEnabled(false);
     host_.getVoltages();
     result = zNDF_ - host_.v1();
-    resultLabel->setText(formatNdf(result));
+    resultLabel->setText(formatThreeDecimals(result));
     host_.setFilterItem(item, resultLabel->text());
     resultLabel->show();
     setFilterButtonsEnabled(true);
