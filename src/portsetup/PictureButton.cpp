@@ -1,37 +1,27 @@
 #include "portsetup/PictureButton.h"
 
-#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 namespace kalvor {
 
-PictureButton::PictureButton(const QPixmap& picture, QWidget* parent) : QLabel(parent)
+PictureButton::PictureButton(const QPixmap& picture, QWidget* parent) : QAbstractButton(parent), picture_(picture)
 {
-    setPixmap(picture);
-    setScaledContents(true);
-    setFrameShape(QFrame::NoFrame);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
 }
 
-void PictureButton::mousePressEvent(QMouseEvent* event)
+void PictureButton::paintEvent(QPaintEvent*)
 {
-    if (event->button() == Qt::LeftButton) {
-        pressed_ = true;
-        event->accept();
-        return;
+    QPainter p(this);
+    p.drawPixmap(rect(), picture_);
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(1, 1, -1, -1);
+        focus.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
     }
-    QLabel::mousePressEvent(event);
-}
-
-void PictureButton::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton && pressed_) {
-        pressed_ = false;
-        event->accept();
-        if (rect().contains(event->position().toPoint()))
-            emit clicked();
-        return;
-    }
-    QLabel::mouseReleaseEvent(event);
 }
 
 } // namespace kalvor
