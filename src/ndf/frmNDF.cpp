@@ -52,6 +52,7 @@ frmNDF::frmNDF(NdfHost& host, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmNDF"));
     setModal(true);
+    setFont(dialogFont());
     buildControls();
     placeWindow();
     Form_Load();

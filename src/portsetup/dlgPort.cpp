@@ -53,7 +53,7 @@ dlgPort::dlgPort(PortDialogHost& host, QWidget* parent)
       host_(host)
 {
     setObjectName(QStringLiteral("dlgPort"));
-    setFont(arialFont(8.25, false));
+    setFont(dialogFont());
     buildControls();
     setFixedSize(twipsToPx(kClientWidth, this), twipsToPx(kClientHeight, this));
 }
