@@ -38,6 +38,8 @@ void AddressBox::paintEvent(QPaintEvent* event)
     QPainter p(this);
     QStyleOptionFocusRect focus;
     focus.initFrom(this);
+    // Shown whenever the box has the focus, also the focus it is opened with.
+    focus.state |= QStyle::State_KeyboardFocusChange;
     focus.rect = contentsRect().adjusted(1, 1, -1, -1);
     focus.backgroundColor = palette().color(QPalette::Base);
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);

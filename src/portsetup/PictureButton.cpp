@@ -1,8 +1,6 @@
 #include "portsetup/PictureButton.h"
 
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 
 namespace kalvor {
 
@@ -15,13 +13,15 @@ void PictureButton::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.drawPixmap(rect(), picture_);
-    if (hasFocus()) {
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.rect = rect().adjusted(1, 1, -1, -1);
-        focus.backgroundColor = palette().color(QPalette::Window);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
-    }
+    if (!hasFocus())
+        return;
+    // A dotted black and white rectangle: seen on the red switch body as
+    // well as on the white and grey slot.
+    const QRect frame = rect().adjusted(0, 0, -1, -1);
+    p.setPen(QPen(Qt::white, 1));
+    p.drawRect(frame);
+    p.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    p.drawRect(frame);
 }
 
 } // namespace kalvor
