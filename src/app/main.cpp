@@ -78,6 +78,8 @@ int main(int argc, char** argv)
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("KALVOR"));
+    if (gui)
+        QGuiApplication::setDesktopFileName(QStringLiteral(KALVOR_DESKTOP_ID));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
 
     Options o;
