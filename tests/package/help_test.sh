@@ -19,7 +19,7 @@ has_word() { grep -Eq -- "(^|[^-[:alnum:]])$1([^-[:alnum:]]|$)"; }
 for program in "$@"; do
     page=$source/docs/man/$program.1
     [ -f "$page" ] || { fail "no manual page $page"; continue; }
-    help=$("$build/$program" --help 2>&1)
+    help=$("$build/$program" --help 2>/dev/null)
     options=$(echo "$help" | sed -n 's/^  \(-[[:alnum:]], \)\{0,1\}\(--[[:alnum:]-]*\).*/\1\2/p' | tr -d ',' | xargs)
     [ -n "$options" ] || fail "$program --help lists no options"
     echo "$program --help lists: $options"
