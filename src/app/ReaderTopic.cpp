@@ -63,6 +63,7 @@ ReaderTopic::ReaderTopic(Reader& reader, QObject* parent)
         set(kWavelength, wl);
 
     beepTimer_.setSingleShot(true);
+    beepTimer_.setTimerType(Qt::PreciseTimer); // never ends a beep early
     connect(&beepTimer_, &QTimer::timeout, this, [this] { whenHeadFree([this] { endBeep(); }); });
 
     connect(&reader, &Reader::identityRead, this, &ReaderTopic::onIdentityRead);
