@@ -167,11 +167,6 @@ void ReaderTopic::clientGone(LinkClient client)
             if (ledOwners_.isEmpty() && reader_ && reader_->state.LED)
                 setLed(false);
         });
-    if (beepOwners_.remove(client) && beepOwners_.isEmpty())
-        whenHeadFree([this] {
-            if (beepOwners_.isEmpty() && beepTimer_.isActive())
-                endBeep();
-        });
 }
 
 // ---- LED and buzzer -------------------------------------------------------------
@@ -206,10 +201,7 @@ PutResult ReaderTopic::putFrom(LinkClient client, const QString& item, const QSt
     if (!ms || *ms < kMinBeepMs || *ms > kMaxBeepMs)
         return badValue(item, text,
                         QStringLiteral("a duration of %1..%2 ms").arg(kMinBeepMs).arg(kMaxBeepMs));
-    whenHeadFree([this, ms = *ms, client] {
-        beepOwners_.insert(client);
-        startBeep(ms);
-    });
+    whenHeadFree([this, ms = *ms] { startBeep(ms); });
     return {};
 }
 
@@ -254,7 +246,6 @@ void ReaderTopic::startBeep(int ms)
 void ReaderTopic::endBeep()
 {
     beepTimer_.stop();
-    beepOwners_.clear();
     if (reader_ && reader_->state.buzzer)
         reader_->head.buzzerOff();
     setIfChanged(kBeep, QStringLiteral("0"));

@@ -6,8 +6,9 @@
 // Nothing here touches a port unless a client asks: the dosimeter and the
 // button are sensed (one status read) after each reading only while a client
 // links to either of them, and when a client GETs or links one of them; the
-// LED and the buzzer change only on a client's PUT and when the last client
-// that set them disconnects.
+// LED changes only on a client's PUT and when the last client that switched it
+// on disconnects; a beep sounds for its time (at most 2 s), also when the
+// client that asked for it is gone.
 #include "link/LinkTopic.h"
 
 #include <QHash>
@@ -64,7 +65,6 @@ private:
     quint64 readings_ = 0;
     QHash<LinkClient, QSet<QString>> sensingLinks_; // links to dosimeter / button, by client
     QSet<LinkClient> ledOwners_;  // clients that switched the LED on since it was last off
-    QSet<LinkClient> beepOwners_; // clients whose beep sounds
     QTimer beepTimer_;
     QList<std::function<void()>> deferred_;
 };

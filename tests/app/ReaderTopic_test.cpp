@@ -257,13 +257,20 @@ TEST_F(ReaderLink, LedAndBeepDriveTheControlByteUntilTheirClientGoes)
     put(*c, "reader beep", "50"); // replaces the long one
     ASSERT_TRUE(QTest::qWaitFor([&] { return buzzer.size() == 4; }, 1500)) << "the 2000 ms beep was not replaced";
 
+    // The LED goes off with the client that switched it on; a beep sounds
+    // its time even when its client has gone at once, as a one-shot put does.
     auto other = client();
-    put(*other, "reader beep", "2000");
-    c.reset(); // the LED's client goes: the LED goes off, the beep of the other sounds on
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !io.card.led(); }, 1000));
-    EXPECT_TRUE(io.card.buzzer());
+    put(*other, "reader led", "0");
+    put(*other, "reader beep", "400");
+    put(*c, "reader led", "1");
     other.reset();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !io.card.buzzer(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 1; }, 1000));
+    EXPECT_TRUE(io.card.led()) << "a client that did not switch the LED on put it out";
+    EXPECT_TRUE(io.card.buzzer());
+    c.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !io.card.led(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !io.card.buzzer(); }, 3000));
+    EXPECT_GE(buzzer.back().second - buzzer[buzzer.size() - 2].second, 399);
     EXPECT_EQ(reader->state.Control, 0x02);
 }
 
