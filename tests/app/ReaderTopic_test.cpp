@@ -1,6 +1,6 @@
 // Topic "reader" over the link, in-process: the reader with its window on the
 // simulated card, the three topics served, readings taken by calling the
-// timer handlers, and every port access logged.
+// timer handlers, and every port access recorded.
 #include "app/MainWindow.h"
 #include "app/ProgramEnd.h"
 #include "app/ReaderTopic.h"
@@ -21,38 +21,12 @@ using kalvor::test::PortAccess;
 
 namespace {
 
-class LoggedCard : public PortIo {
-public:
-    sim::SimulatedCard card;
-    std::vector<PortAccess> log;
-    std::function<void(const PortAccess&)> onAccess;
-
-    std::uint8_t readPort(std::uint16_t port) override
-    {
-        const std::uint8_t value = card.readPort(port);
-        logged(PortAccess::read(port, value));
-        return value;
-    }
-    void writePort(std::uint16_t port, std::uint8_t value) override
-    {
-        card.writePort(port, value);
-        logged(PortAccess::write(port, value));
-    }
-
-private:
-    void logged(const PortAccess& a)
-    {
-        log.push_back(a);
-        if (onAccess)
-            onAccess(a);
-    }
-};
-
 class ReaderLink : public linktest::LinkFixture {
 protected:
     test::TempSettings tmp;
     RecordingMessageSink messages;
-    LoggedCard io;
+    sim::SimulatedCard card;
+    test::RecordingPort io{card};
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<LinkTopic> dataTopic{createDataTopic(nullptr)};
     std::unique_ptr<Reader> reader;
@@ -69,7 +43,7 @@ protected:
         settings = std::make_unique<SettingsStore>(tmp.filePath());
         reader = std::make_unique<Reader>(io, *settings, *dataTopic);
         topic = std::make_unique<ReaderTopic>(*reader);
-        simTopic = std::make_unique<SimulatorTopic>(io.card);
+        simTopic = std::make_unique<SimulatorTopic>(card);
         window = std::make_unique<frmKALVOR>(*reader);
         reader->formUnload = [this](int cancel) { window->Form_Unload(cancel); };
         window->Form_Load();
@@ -77,7 +51,7 @@ protected:
         server = std::make_unique<LinkServer>(QList<LinkTopic*>{dataTopic.get(), topic.get(), simTopic.get()});
         QString why;
         ASSERT_TRUE(server->listen(socketPath, &why)) << why.toStdString();
-        io.log.clear();
+        io.clearLog();
     }
     void TearDown() override
     {
@@ -112,7 +86,7 @@ protected:
     }
     bool readingEndsWithConversion() const
     {
-        return !io.log.empty() && io.log.back() == PortAccess::read(0x300, io.log.back().value);
+        return !io.accesses().empty() && io.accesses().back() == PortAccess::read(0x300, io.accesses().back().value);
     }
 };
 
@@ -159,7 +133,7 @@ TEST_F(ReaderLink, EachSimulatedFaultGivesItsStateWithinTwoReadings)
         readOnce();
         EXPECT_EQ(get(*c, "reader status"), QStringLiteral("ok")) << "after " << f.item.data();
     }
-    io.card.setCardPresent(false); // every read is 0xFF: the converter's top
+    card.setCardPresent(false); // every read is 0xFF: the converter's top
     readOnce();
     EXPECT_EQ(get(*c, "reader status"), QStringLiteral("ceiling"));
 }
@@ -182,7 +156,7 @@ TEST_F(ReaderLink, StatusComesBeforeTheAOfItsReadingAndTellsOfAStuckConverter)
 
     QString statusWhileReported;
     messages.onShow = [&](const QString&) { statusWhileReported = topic->text("status"); };
-    io.card.setAdcStuck(true);
+    card.setAdcStuck(true);
     EXPECT_THROW(readOnce(), ProgramEnded);
     EXPECT_EQ(statusWhileReported, QStringLiteral("timeout"));
 }
@@ -195,23 +169,23 @@ TEST_F(ReaderLink, SensorIsReadOnlyForItsLinksAndGets)
     c->linesBeforePong();
     readOnce();
     EXPECT_TRUE(readingEndsWithConversion()) << "a reading without a sensor link reads more than its conversions";
-    EXPECT_EQ(std::count(io.log.begin(), io.log.end(), PortAccess::write(0x301, 0x01)), 1200);
+    EXPECT_EQ(std::count(io.accesses().begin(), io.accesses().end(), PortAccess::write(0x301, 0x01)), 1200);
 
-    io.log.clear();
+    io.clearLog();
     EXPECT_EQ(get(*c, "reader button"), QStringLiteral("0"));
-    EXPECT_EQ(io.log, std::vector<PortAccess>{PortAccess::read(0x302, io.card.peekStatus())});
+    EXPECT_EQ(io.accesses(), std::vector<PortAccess>{PortAccess::read(0x302, card.peekStatus())});
 
     auto watcher = client();
     watcher->sendLine("SUB reader dosimeter");
     EXPECT_EQ(watcher->nextOrEmpty(), "OK SUB reader dosimeter HOT");
     EXPECT_TRUE(watcher->nextOrEmpty().endsWith(" \"0\""));
     put(*c, "simulator dosimeter", "0.8");
-    io.log.clear();
+    io.clearLog();
     readOnce();
     // One status read after the reading, for both signals.
     ASSERT_FALSE(readingEndsWithConversion());
-    EXPECT_EQ(io.log.back(), PortAccess::read(0x302, io.log.back().value));
-    EXPECT_EQ(io.log[io.log.size() - 2].port, 0x300);
+    EXPECT_EQ(io.accesses().back(), PortAccess::read(0x302, io.accesses().back().value));
+    EXPECT_EQ(io.accesses()[io.accesses().size() - 2].port, 0x300);
     EXPECT_TRUE(watcher->nextOrEmpty().endsWith(" \"1\""));
     put(*c, "simulator dosimeter", "none");
     readOnce();
@@ -223,7 +197,7 @@ TEST_F(ReaderLink, SensorIsReadOnlyForItsLinksAndGets)
     EXPECT_TRUE(topic->sensing());
     watcher.reset(); // the last sensor link goes with its client
     ASSERT_TRUE(QTest::qWaitFor([this] { return !topic->sensing(); }, 1000));
-    io.log.clear();
+    io.clearLog();
     readOnce();
     EXPECT_TRUE(readingEndsWithConversion());
 }
@@ -237,18 +211,20 @@ TEST_F(ReaderLink, LedAndBeepDriveTheControlByteUntilTheirClientGoes)
     EXPECT_EQ(put(*c, "reader led", "2"), "ERR BAD_VALUE \"2\" is no value for led (expected 1 or 0)");
     for (const char* ms : {"9", "2001", "0.5", ""})
         EXPECT_TRUE(put(*c, "reader beep", ms).startsWith("ERR BAD_VALUE ")) << ms;
-    EXPECT_FALSE(io.card.buzzer());
+    EXPECT_FALSE(card.buzzer());
 
     // Times at which the simulated buzzer went on and off.
     QElapsedTimer clock;
     clock.start();
     std::vector<std::pair<bool, qint64>> buzzer;
-    io.card.addChangeObserver([&] {
-        if (buzzer.empty() || buzzer.back().first != io.card.buzzer())
-            buzzer.emplace_back(io.card.buzzer(), clock.elapsed());
+    const int observer = card.addChangeObserver([&] {
+        if (buzzer.empty() || buzzer.back().first != card.buzzer())
+            buzzer.emplace_back(card.buzzer(), clock.elapsed());
     });
+    const std::unique_ptr<void, std::function<void(void*)>> unobserve(
+        &card, [this, observer](void*) { card.removeChangeObserver(observer); });
     EXPECT_EQ(put(*c, "reader beep", "200"), "OK PUT reader beep");
-    EXPECT_TRUE(io.card.led()); // the LED line kept its state
+    EXPECT_TRUE(card.led()); // the LED line kept its state
     ASSERT_TRUE(QTest::qWaitFor([&] { return buzzer.size() == 2; }, 3000));
     EXPECT_GE(buzzer[1].second - buzzer[0].second, 199);
     EXPECT_EQ(get(*c, "reader beep"), QStringLiteral("0"));
@@ -265,11 +241,11 @@ TEST_F(ReaderLink, LedAndBeepDriveTheControlByteUntilTheirClientGoes)
     put(*c, "reader led", "1");
     other.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 1; }, 1000));
-    EXPECT_TRUE(io.card.led()) << "a client that did not switch the LED on put it out";
-    EXPECT_TRUE(io.card.buzzer());
+    EXPECT_TRUE(card.led()) << "a client that did not switch the LED on put it out";
+    EXPECT_TRUE(card.buzzer());
     c.reset();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !io.card.led(); }, 1000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !io.card.buzzer(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.led(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.buzzer(); }, 3000));
     EXPECT_GE(buzzer.back().second - buzzer[buzzer.size() - 2].second, 399);
     EXPECT_EQ(reader->state.Control, 0x02);
 }
@@ -289,10 +265,7 @@ TEST_F(ReaderLink, WriteDuringAHeadTestIsAppliedAfterIt)
     ASSERT_GT(controlWrites, 100);
     EXPECT_FALSE(ledOnInsideTest);
     EXPECT_TRUE(reader->state.LED);
-    std::vector<std::uint8_t> writes;
-    for (const PortAccess& a : io.log)
-        if (a.kind == PortAccess::Write && a.port == 0x303)
-            writes.push_back(a.value);
+    const std::vector<std::uint8_t> writes = io.writesTo(0x303);
     ASSERT_GE(writes.size(), 2u);
     EXPECT_EQ(writes[writes.size() - 2], 0x02); // the transfer puts the byte back
     EXPECT_EQ(writes.back(), 0x22);             // and then the LED goes on
