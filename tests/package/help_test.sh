@@ -71,9 +71,15 @@ for _ in $(seq 100); do "$link" -w 1 topics >/dev/null 2>&1 && break; sleep 0.1;
 data_items=$("$link" items data | line)
 [ -n "$data_items" ] || { cat "$runtime/kalvor.log"; fail "the simulated program does not answer"; }
 [ "$offline" = "$data_items" ] || fail "without a program the completion offers $offline, the program serves $data_items"
-[ "$(complete_line items "")" = "data simulator" ] || fail "completion offers topics: $(complete_line items "")"
-simulator_items=$("$link" items simulator | sed 's/^/simulator\\!/' | line)
-[ "$(complete_line put "")" = "$simulator_items" ] || fail "completion of put offers: $(complete_line put "")"
+topics=$("$link" topics | line)
+case " $topics " in *" simulator "*) ;; *) fail "no topic simulator among: $topics" ;; esac
+[ "$(complete_line items "")" = "$topics" ] || fail "completion offers topics: $(complete_line items "")"
+others=$(for topic in $topics; do
+    [ "$topic" = data ] || "$link" items "$topic" | sed "s/^/$topic\\\\!/"
+done | line)
+[ "$(complete_line put "")" = "$others" ] || fail "completion of put offers: $(complete_line put "")"
+[ "$(complete_line get "")" = "$(printf '%s\n' $data_items $others | line)" ] ||
+    fail "completion of get offers: $(complete_line get "")"
 [ "$(complete_line get "simulator\\!dos")" = 'simulator\!dosimeter' ] || fail "completion of simulator\\!dos: $(complete_line get "simulator\\!dos")"
 
 [ "$failures" -eq 0 ] || { echo "$failures failures"; exit 1; }
