@@ -146,7 +146,7 @@ LinkTrust::Connect LinkTrust::connect(QLocalSocket& socket, const QString& socke
         case QLocalSocket::SocketAccessError:
             say(why, Verdict::Refused,
                 QStringLiteral("permission denied on %1").arg(socketPath));
-            return Connect::Failed;
+            return Connect::Denied;
         case QLocalSocket::SocketTimeoutError:
             say(why, Verdict::Refused,
                 QStringLiteral("%1 did not accept the connection within %2 ms")

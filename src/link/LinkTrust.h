@@ -35,7 +35,8 @@ public:
         Connected,   // connected and trusted; the greeting is still to be read
         NotRunning,  // nothing at the path, or nothing accepts there
         Refused,     // not trusted (why says why and whose it is)
-        Failed,      // permission denied, timeout or another error
+        Denied,      // permission denied on the socket
+        Failed,      // timeout or another error
     };
     // checkPath, connect `socket` (waiting at most `timeoutMs`), then checkPeer.
     // On anything but Connected the socket is left unconnected.
