@@ -125,6 +125,11 @@ TEST_F(LinkToolTest, ExitCodesForUsageAndNoProgram)
         EXPECT_TRUE(r.out.isEmpty()) << args.join(' ').toStdString();
     }
 
+    const ToolRun help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: kalvor-link [options]"))) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains(QStringLiteral("Exit status: 0 ok"))) << help.out.toStdString();
+
     const ToolRun none = run({"get", "A"});  // nothing listens yet
     EXPECT_EQ(none.exitCode, 3);
     EXPECT_TRUE(none.err.contains(socketPath)) << none.err.toStdString();
@@ -235,6 +240,18 @@ TEST_F(LinkToolTest, MonitorStartedBeforeTheProgramWaitsForIt)
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.endsWith(QStringLiteral(" 0.500\n"))) << r.out.toStdString();
     EXPECT_EQ(r.err.count(QStringLiteral("waiting for it")), 1) << r.err.toStdString();
+}
+
+TEST_F(LinkToolTest, MonitorWithoutWaitingEndsWithTheProgram)
+{
+    start();
+    auto p = launch({"monitor", "--no-wait", "--format=csv", "A"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->bytesAvailable() > 0; }, 1000));
+    server.reset();
+    const ToolRun r = finish(*p);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("*** disconnected"))) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("disconnected"))) << r.out.toStdString();
 }
 
 TEST_F(LinkToolTest, MonitorWritesCsvAndJson)

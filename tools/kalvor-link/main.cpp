@@ -114,8 +114,16 @@ int main(int argc, char** argv)
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
-    if (parser.isSet(help))
-        parser.showHelp(ExitOk);
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        // The usage line names the program, not the path it was started by.
+        QString text = parser.helpText();
+        const qsizetype end = text.indexOf(QLatin1Char('\n'));
+        const qsizetype options = text.indexOf(QStringLiteral(" [options]"));
+        if (text.startsWith(QStringLiteral("Usage: ")) && options > 0 && options < end)
+            text.replace(7, options - 7, QStringLiteral("kalvor-link"));
+        printBytes(text.toUtf8());
+        return ExitOk;
+    }
     if (parser.isSet(version))
         parser.showVersion();
 
