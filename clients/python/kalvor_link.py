@@ -226,6 +226,9 @@ class _Connection:
         except PermissionError:
             self.close()
             raise LinkError(f"permission denied on {self.path}") from None
+        except socket.timeout:
+            self.close()
+            raise LinkError(f"{self.path} did not accept the connection in time") from None
         except BaseException:
             self.close()
             raise
