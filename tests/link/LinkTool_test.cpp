@@ -79,6 +79,14 @@ TEST_F(LinkToolTest, GetPrintsNameAndValueAsServed)
     EXPECT_EQ(terse.out, QStringLiteral(" 0.123\n"));
     const ToolRun quoted = run({"get", "-q", "A"});
     EXPECT_EQ(quoted.out, QStringLiteral("A \" 0.123\"\n"));
+
+    // A value that cannot be written is not a success.
+    QProcess full;
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    full.start(kTool, {"--socket", socketPath, "get", "A"});
+    const ToolRun failed = finish(full);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(failed.err.contains(QStringLiteral("cannot write to standard output"))) << failed.err.toStdString();
 }
 
 TEST_F(LinkToolTest, GetWidePrintsTimeAndSeqAndTakesColonNames)

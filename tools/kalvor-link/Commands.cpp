@@ -3,11 +3,19 @@
 #include "LinkClient.h"
 #include "Output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace kalvor::tool {
 
 namespace {
+
+bool& outputFailedFlag()
+{
+    static bool flag = false;
+    return flag;
+}
 
 // Opens the connection, or says why not and gives the exit code to end with.
 bool openOrReport(LinkClient& client, const Options& options, int* exitCode)
@@ -64,11 +72,22 @@ link::Request request(link::Command command, const QString& topic, const QString
 
 void printLine(const QString& text) { printBytes(text.toUtf8() + '\n'); }
 
-void printBytes(const QByteArray& bytes)
+bool printBytes(const QByteArray& bytes)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    if (outputFailedFlag())
+        return false;
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size())
+        && std::fflush(stdout) == 0)
+        return true;
+    const int err = errno;
+    outputFailedFlag() = true;
+    printError(QStringLiteral("cannot write to standard output: %1")
+                   .arg(QString::fromLocal8Bit(std::strerror(err ? err : EIO))));
+    return false;
 }
+
+bool outputFailed() { return outputFailedFlag(); }
 
 void printError(const QString& text)
 {

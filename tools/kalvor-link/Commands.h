@@ -35,8 +35,10 @@ struct Target {
 link::Request request(link::Command command, const QString& topic = {},
                       const QString& item = {});
 
+// Standard output; false once a write has failed (said once on standard error).
 void printLine(const QString& text);
-void printBytes(const QByteArray& bytes);
+bool printBytes(const QByteArray& bytes);
+bool outputFailed();
 void printError(const QString& text);
 
 int runGet(const Options& options, const QList<Target>& targets);

@@ -153,6 +153,8 @@ private:
         } else {
             return std::nullopt;
         }
+        if (outputFailed())
+            return ExitItemFailed;
         if (options_.count > 0 && ++seen_ >= options_.count)
             return failed_ ? ExitItemFailed : ExitOk;
         return std::nullopt;

@@ -64,14 +64,8 @@ QString spelled(const QCommandLineOption& option)
     return names.join(QLatin1Char('/'));
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int run()
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kalvor-link"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     const QCommandLineOption help = parser.addHelpOption();
@@ -218,4 +212,16 @@ int main(int argc, char** argv)
     if (args.size() > 1 || (args.size() == 1 && !validName(args[0])))
         return usage(QStringLiteral("items takes at most one TOPIC"));
     return runItems(options, args.isEmpty() ? QString::fromLatin1(link::kDefaultTopic) : args[0]);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kalvor-link"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
+    const int code = run();
+    // Values that could not be written are not a success.
+    return code == ExitOk && outputFailed() ? ExitItemFailed : code;
 }
