@@ -39,8 +39,9 @@ const char kDescription[] =
     "The socket is $XDG_RUNTIME_DIR/KALVOR/link.sock, or /tmp/KALVOR-<uid>/link.sock\n"
     "when XDG_RUNTIME_DIR is not set.\n"
     "\n"
-    "Exit status: 0 ok, 1 an item failed, the socket is not trusted or the\n"
-    "conversation failed, 2 usage error, 3 no KALVOR program running.";
+    "Exit status: 0 ok, 1 an item failed, the socket is not trusted, the\n"
+    "conversation failed or the output could not be written, 2 usage error,\n"
+    "3 no KALVOR program running.";
 
 bool validName(const QString& name)
 {
