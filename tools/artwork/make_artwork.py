@@ -13,6 +13,9 @@ Writes, under the resources folder (default: resources/ beside tools/):
   about/emblem.png     the About box emblem, 32 x 32 pixels in the 16 colours
                        of the standard VGA palette (plus transparency):
                        "KALVOR" in black above a small drawing of the head.
+  portsetup/DIP.png, portsetup/DIPoff.png, portsetup/card.png
+                       the port setup dialog's address switch, on and off,
+                       and the BRENIK card (portsetup_pictures.py).
 
 --preview writes the same pictures magnified, for looking at them.
 
@@ -21,33 +24,13 @@ Only the Python standard library is used; the files are reproducible.
 import argparse
 import math
 import os
-import struct
-import zlib
+
+import portsetup_pictures
+from png import write_rgba as write_png
 
 
 # --------------------------------------------------------------------------
-# PNG output
-
-def write_png(path, width, height, pixels):
-    """pixels: list of rows, each a list of (r, g, b, a) tuples of 0..255."""
-    raw = bytearray()
-    for row in pixels:
-        raw.append(0)  # filter: none
-        for r, g, b, a in row:
-            raw += bytes((r, g, b, a))
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
-
-    png = b"\x89PNG\r\n\x1a\n"
-    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-    png += chunk(b"IDAT", zlib.compress(bytes(raw), 9))
-    png += chunk(b"IEND", b"")
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(png)
-
+# Previews
 
 def magnify(pixels, factor, backdrop=(212, 208, 200)):
     """Scales up by pixel repetition over an opaque backdrop, for previews."""
@@ -302,6 +285,8 @@ def main():
     write_png(os.path.join(args.out, "about", "emblem.png"), 32, 32, emblem)
     if args.preview:
         write_png(os.path.join(args.preview, "emblem-x8.png"), 256, 256, magnify(emblem, 8))
+
+    portsetup_pictures.write(os.path.join(args.out, "portsetup"))
 
     for size in ICON_SIZES:
         icon = draw_icon(size)
