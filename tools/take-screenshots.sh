@@ -68,7 +68,7 @@ waitwin() {
 "$BUILD/kalvor" --simulate >"$TMP/kalvor.log" 2>&1 &
 MAIN=$(waitwin '^KALVOR$')
 sleep 2
-"$L" put 'simulator!dosimeter' 0.512 >/dev/null
+"$L" put simulator:dosimeter 0.512 >/dev/null
 sleep 2
 
 main() { xdotool windowactivate --sync "$MAIN" 2>/dev/null || true; }
@@ -96,16 +96,16 @@ main; xdotool key alt+s p
 shot port-dialog.png "Port Address Setup"
 xdotool key alt+c; sleep 0.5
 main; xdotool key ctrl+n; sleep 0.8; xdotool key Return; sleep 0.8
-"$L" put 'simulator!holder' filter >/dev/null; "$L" put 'simulator!filter' none >/dev/null
+"$L" put simulator:holder filter >/dev/null; "$L" put simulator:filter none >/dev/null
 xdotool key alt+z; sleep 0.8
 for f in light:l medium:m dark:d; do
-    "$L" put 'simulator!filter' "${f%%:*}" >/dev/null; xdotool key "alt+${f##*:}"; sleep 0.8
+    "$L" put simulator:filter "${f%%:*}" >/dev/null; xdotool key "alt+${f##*:}"; sleep 0.8
 done
 shot ndf-dialog.png "Neutral Density Filter Check"
-"$L" put 'simulator!filter' none >/dev/null; "$L" put 'simulator!holder' film >/dev/null
-"$L" put 'simulator!dosimeter' none >/dev/null
+"$L" put simulator:filter none >/dev/null; "$L" put simulator:holder film >/dev/null
+"$L" put simulator:dosimeter none >/dev/null
 xdotool key alt+c; sleep 0.6; xdotool key Return; sleep 2.5
-"$L" put 'simulator!dosimeter' 0.512 >/dev/null; sleep 1.5
+"$L" put simulator:dosimeter 0.512 >/dev/null; sleep 1.5
 main; xdotool key alt+h; sleep 0.4; xdotool key a
 shot about-box.png "About KALVOR"
 xdotool key Escape
