@@ -1,6 +1,6 @@
 #include "batch/LinkSession.h"
 
-#include <QFileInfo>
+#include "link/LinkTrust.h"
 
 namespace kalvor::batch {
 
@@ -69,9 +69,17 @@ void LinkSession::connectNow()
     in_.clear();
     pending_.clear();
     greeted_ = false;
-    if (!QFileInfo::exists(path_)) {
+    socket_ = nullptr;
+    QString why;
+    switch (LinkTrust::checkPath(path_, &why)) {
+    case LinkTrust::Verdict::Trusted:
+        break;
+    case LinkTrust::Verdict::Absent:
         setState(State::Waiting, QStringLiteral("waiting for KALVOR (no link socket at %1)").arg(path_));
-        socket_ = nullptr;
+        retry_.start();
+        return;
+    case LinkTrust::Verdict::Refused:
+        setState(State::Refused, QStringLiteral("the link socket is not to be trusted: %1").arg(why));
         retry_.start();
         return;
     }
@@ -85,7 +93,16 @@ void LinkSession::connectNow()
     socket_->connectToServer(path_);
 }
 
-void LinkSession::onConnected() { greetingTimeout_.start(); }
+void LinkSession::onConnected()
+{
+    // The server at the other end must run as this user.
+    QString why;
+    if (LinkTrust::checkPeer(socket_->socketDescriptor(), path_, &why) != LinkTrust::Verdict::Trusted) {
+        onGone(QStringLiteral("the program at the link socket is not to be trusted: %1").arg(why), true);
+        return;
+    }
+    greetingTimeout_.start();
+}
 
 void LinkSession::onGone(const QString& why, bool refused)
 {
@@ -98,7 +115,7 @@ void LinkSession::onGone(const QString& why, bool refused)
     s->abort();
     s->deleteLater();
     if (refused)
-        setState(State::Refused, QStringLiteral("KALVOR refused the link: %1").arg(why));
+        setState(State::Refused, why);
     else if (state_ == State::Connected)
         setState(State::Waiting, QStringLiteral("link to KALVOR lost (%1); waiting for it").arg(why));
     else
@@ -153,7 +170,9 @@ void LinkSession::handleLine(QByteArrayView line)
     if (!greeted_) {
         greetingTimeout_.stop();
         if (!line.startsWith("HELLO LINK/1 ")) {
-            onGone(QString::fromUtf8(line.first(std::min<qsizetype>(line.size(), 200))), true);
+            onGone(QStringLiteral("KALVOR refused the link: %1")
+                       .arg(QString::fromUtf8(line.first(std::min<qsizetype>(line.size(), 200)))),
+                   true);
             return;
         }
         greeted_ = true;

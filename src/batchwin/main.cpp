@@ -49,7 +49,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kalvor-batch"));
     QApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("kalvor-batch"));
+    QApplication::setDesktopFileName(QStringLiteral(KALVOR_DESKTOP_ID));
     BoxMessageSink boxes;
     setMessageSink(&boxes);
     const int status = batchwin::runBatchWindow(cl);

@@ -3,10 +3,10 @@
 # (programs stripped, desktop entry, icons, metainfo, manual pages, completion,
 # copyright, changelog, and nothing else), the control fields and maintainer
 # scripts; desktop-file-validate, appstreamcli and lintian accept it.
-#     package_test.sh BUILD_DIR DESKTOP_ID PROGRAM...
+#     package_test.sh BUILD_DIR "PROGRAM:DESKTOP_ID ..." PROGRAM...
 set -eu
 build=$1
-desktop_id=$2
+desktop_entries=$2
 shift 2
 programs=$*
 
@@ -31,8 +31,10 @@ expected=$work/expected
         echo "./usr/bin/$p"
         echo "./usr/share/man/man1/$p.1.gz"
     done
-    echo "./usr/share/applications/$desktop_id.desktop"
-    echo "./usr/share/metainfo/$desktop_id.metainfo.xml"
+    for entry in $desktop_entries; do
+        echo "./usr/share/applications/${entry#*:}.desktop"
+        echo "./usr/share/metainfo/${entry#*:}.metainfo.xml"
+    done
     echo "./usr/share/bash-completion/completions/kalvor-link"
     for size in 16 24 32 48 64 128 256; do
         echo "./usr/share/icons/hicolor/${size}x${size}/apps/kalvor.png"
@@ -63,7 +65,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
 depends=$(field Depends)
-for dep in libcap2-bin adduser libqt6core6 libqt6widgets6 libqt6network6 libc6; do
+for dep in libcap2-bin adduser libqt6core6 libqt6widgets6 libqt6network6 libqt6sql6-sqlite libc6; do
     echo "$depends" | tr ',' '\n' | grep -q "^ *$dep\( \|$\)" || fail "Depends lacks $dep: $depends"
 done
 dpkg-deb -e "$deb" "$work/control"
@@ -75,14 +77,19 @@ grep -q 'setcap cap_sys_rawio+ep "$program"' "$work/control/postinst" || fail "p
 grep -q '^program=/usr/bin/kalvor$' "$work/control/postinst" || fail "postinst names another program"
 
 # ---- what the desktop, AppStream and Debian's tools say -----------------------
-desktop-file-validate "$root/usr/share/applications/$desktop_id.desktop" || fail "desktop-file-validate"
-grep -qx 'Exec=kalvor' "$root/usr/share/applications/$desktop_id.desktop" || fail "Exec is not kalvor"
+for entry in $desktop_entries; do
+    program=${entry%%:*} desktop_id=${entry#*:}
+    desktop-file-validate "$root/usr/share/applications/$desktop_id.desktop" || fail "desktop-file-validate $desktop_id"
+    grep -qx "Exec=$program" "$root/usr/share/applications/$desktop_id.desktop" || fail "Exec is not $program"
+done
 appstreamcli validate-tree --no-net "$root" >"$work/appstream.log" 2>&1 || {
     cat "$work/appstream.log"
     fail "appstreamcli validate-tree"
 }
-grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/$desktop_id.metainfo.xml" ||
-    fail "the metainfo has no release $version"
+for entry in $desktop_entries; do
+    grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/${entry#*:}.metainfo.xml" ||
+        fail "the metainfo of ${entry#*:} has no release $version"
+done
 zcat "$root/usr/share/doc/kalvor/changelog.gz" | head -n 1 | grep -q "^kalvor ($version)" ||
     fail "the changelog's last entry is not $version"
 grep -q '^License: GPL-3.0-or-later$' "$root/usr/share/doc/kalvor/copyright" || fail "copyright without SPDX id"
