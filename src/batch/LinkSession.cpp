@@ -142,6 +142,9 @@ bool LinkSession::put(const QString& topic, const QString& item, const QString& 
     r.item = item;
     r.value = value;
     send(r);
+    // Out now, not after whatever else this turn of the event loop does (the
+    // window redrawing): the head confirms a record as soon as it is stored.
+    socket_->flush();
     return true;
 }
 
