@@ -11,8 +11,9 @@
 
 namespace kalvor {
 
-// Thrown after the conversion time-out has been reported and the shut-down
-// hook has run, so that the reading in progress is abandoned.
+// Thrown after the conversion time-out, or a reading that is no finite
+// number, has been handed to its hook (which runs the orderly shut-down), so
+// that the reading in progress is abandoned.
 struct ReadingAbandoned {};
 
 class Acquisition {
@@ -22,8 +23,12 @@ public:
     static constexpr int kWindow = 21;
 
     // onTimeout runs the orderly shut-down (it is not expected to return).
-    Acquisition(ReaderState& state, PortIo& io, std::function<void()> onTimeout)
-        : s_(state), io_(io), onTimeout_(std::move(onTimeout))
+    // onNotFinite does the same for a reading that is no finite number
+    // (possible only with an absurd gain); it gets the value, which never
+    // reaches v1.
+    Acquisition(ReaderState& state, PortIo& io, std::function<void()> onTimeout,
+                std::function<void(double)> onNotFinite = {})
+        : s_(state), io_(io), onTimeout_(std::move(onTimeout)), onNotFinite_(std::move(onNotFinite))
     {
     }
 
@@ -41,6 +46,7 @@ private:
     ReaderState& s_;
     PortIo& io_;
     std::function<void()> onTimeout_;
+    std::function<void(double)> onNotFinite_;
 };
 
 } // namespace kalvor
