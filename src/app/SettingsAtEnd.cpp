@@ -35,8 +35,10 @@ QString settingsWriteProblem(const QString& path)
     const QString folderPath = QFileInfo(path).absolutePath();
     const QByteArray folder = QFile::encodeName(folderPath);
     struct stat st {};
-    if (::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return QStringLiteral("its folder %1 is missing or no folder").arg(printableText(folderPath));
+    if (::stat(folder.constData(), &st) != 0)
+        return QStringLiteral("its folder %1 does not exist and could not be made").arg(printableText(folderPath));
+    if (!S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is not a folder").arg(printableText(folderPath));
     if (::stat(file.constData(), &st) == 0 && ::faccessat(AT_FDCWD, file.constData(), W_OK, AT_EACCESS) != 0)
         return QStringLiteral("the file is read-only for you%1").arg(owner(file));
     // The file is replaced as a whole, by a new file written beside it.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <cerrno>
@@ -158,9 +159,18 @@ QStringList SettingsStore::lostValues() const
     const int fd = unreadableReason(path)
                        ? -1
                        : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const QString byDescriptor = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    if (fd >= 0 && !QFileInfo::exists(byDescriptor)) {
+        // No /proc: the store's own word is all there is.
+        ::close(fd);
+        if (settings_->status() != QSettings::NoError)
+            for (auto it = written_.cbegin(); it != written_.cend(); ++it)
+                lost << it.key() + QLatin1Char('=') + it.value();
+        return lost;
+    }
     std::unique_ptr<QSettings> onDisk;
     if (fd >= 0)
-        onDisk = std::make_unique<QSettings>(QStringLiteral("/proc/self/fd/%1").arg(fd), QSettings::IniFormat);
+        onDisk = std::make_unique<QSettings>(byDescriptor, QSettings::IniFormat);
     for (auto it = written_.cbegin(); it != written_.cend(); ++it) {
         if (!onDisk || !onDisk->contains(fullKey(it.key())) || storedText(*onDisk, it.key()) != it.value())
             lost << it.key() + QLatin1Char('=') + it.value();
