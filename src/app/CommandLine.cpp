@@ -88,8 +88,11 @@ QString helpText(bool all)
                 "  cut short), the status is that of the first fault instead of 0.\n"
                 "\nSettings file:\n"
                 "  $XDG_CONFIG_HOME/KALVOR/KALVOR.conf, here %1\n"
+                "  over the defaults for every account in KALVOR/KALVOR.conf of each folder of\n"
+                "  $XDG_CONFIG_DIRS (/etc/xdg when it is unset)\n"
                 "\nEnvironment:\n"
                 "  XDG_CONFIG_HOME  folder of the settings file (default: ~/.config)\n"
+                "  XDG_CONFIG_DIRS  folders of the settings for every account (default: /etc/xdg)\n"
                 "  XDG_RUNTIME_DIR  folder of the link socket, $XDG_RUNTIME_DIR/KALVOR/link.sock\n"
                 "                   (/tmp/KALVOR-<uid>/link.sock when it is unset)\n")
                 .arg(SettingsStore::defaultFilePath());

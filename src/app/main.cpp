@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/Program.h"
 #include "app/ProgramEnd.h"
+#include "app/PrivilegedStart.h"
 
 #include <QApplication>
 #include <csignal>
@@ -13,6 +14,12 @@ using namespace kalvor;
 
 int main(int argc, char** argv)
 {
+    QString privilegeWhy;
+    if (!startPrivileged(argc, argv, &privilegeWhy)) {
+        std::fprintf(stderr, "%s\n", privilegeWhy.toLocal8Bit().constData());
+        return exitcode::NoPortAccess;
+    }
+
     // A reader that went away (a closed standard-error pipe, a port trace
     // FIFO, a link client) makes that write fail, nothing more: the program
     // goes on, and its orderly end still runs. Likewise a file size limit
@@ -45,6 +52,8 @@ int main(int argc, char** argv)
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("KALVOR"));
+    if (gui)
+        QGuiApplication::setDesktopFileName(QStringLiteral(KALVOR_DESKTOP_ID));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
 
     return runProgram(command.options, gui);

@@ -51,7 +51,8 @@ QString portAccessReport(const PortAccessFacts& f)
         return head
                + QStringLiteral("KALVOR lacks the CAP_SYS_RAWIO capability that port access needs. Grant it once with\n"
                                 "    sudo setcap cap_sys_rawio+ep \"$(command -v kalvor)\"\n"
-                                "(the program drops the capability right after it has the ports), or start it as root.")
+                                "(the program drops the capability right after it has the ports; the Debian package "
+                                "sets it up, and reinstalling it restores it), or start it as root.")
                + simulate;
     case PortAccessCause::KernelRefused: {
         const QString mode = activeLockdownMode(f.lockdown);

@@ -198,11 +198,17 @@ void LinkConnection::handle(const link::Request& r)
             send(link::errorLine("UNKNOWN_TOPIC", QStringLiteral("no topic %1").arg(r.topic)));
         return;
     case Command::Get:
-        if (resolve(r, &key))
+        if (resolve(r, &key)) {
+            topicAt(key.first)->aboutToGet(r.item);
             send(link::valueLine("VALUE", r.topic, r.item, topicAt(key.first)->value(r.item)));
+        }
         return;
     case Command::Sub:
         if (resolve(r, &key)) {
+            // Told before the link exists: what the topic sets on it goes
+            // out once, as the current state below.
+            if (!links_.contains(key))
+                topicAt(key.first)->linked(this, r.item);
             links_.insert(key, r.mode);  // a second SUB only changes the mode
             send(link::okLine("SUB", r.topic, r.item, r.mode));
             enqueue(key);  // the current state at once
@@ -211,14 +217,15 @@ void LinkConnection::handle(const link::Request& r)
         return;
     case Command::Unsub:
         if (resolve(r, &key)) {
-            links_.remove(key);
+            if (links_.remove(key))
+                topicAt(key.first)->unlinked(this, r.item);
             dropPending(key);
             send(link::okLine("UNSUB", r.topic, r.item));
         }
         return;
     case Command::Put:
         if (resolve(r, &key)) {
-            const PutResult result = topicAt(key.first)->put(r.item, r.value);
+            const PutResult result = topicAt(key.first)->putFrom(this, r.item, r.value);
             if (result.ok)
                 send(link::okLine("PUT", r.topic, r.item));
             else
@@ -262,6 +269,10 @@ void LinkConnection::finish()
         return;
     gone_ = true;
     stallTimer_.stop();
+    links_.clear();
+    for (const QPointer<LinkTopic>& topic : topics_)
+        if (topic)
+            topic->clientGone(this);
     emit finished();
 }
 

@@ -21,6 +21,9 @@ struct PutResult {
     QString detail;  // human-readable explanation
 };
 
+// One connected client, as the hooks below name it; valid until clientGone.
+using LinkClient = const void*;
+
 class LinkTopic : public QObject {
     Q_OBJECT
 public:
@@ -37,6 +40,15 @@ public:
 
     // A write from a linked program. The base topic refuses it.
     virtual PutResult put(const QString& item, const QString& text);
+
+    // Hooks for topics whose items cost something to keep current or that
+    // must know who wrote them; the link service calls them, the base does
+    // nothing (putFrom calls put).
+    virtual PutResult putFrom(LinkClient client, const QString& item, const QString& text);
+    virtual void aboutToGet(const QString& item);                 // before a GET is answered
+    virtual void linked(LinkClient client, const QString& item);   // a new link (not a mode change)
+    virtual void unlinked(LinkClient client, const QString& item); // UNSUB of a link
+    virtual void clientGone(LinkClient client);                    // disconnected; its links are gone
 
 signals:
     void itemSet(const QString& item, const kalvor::ItemValue& value);

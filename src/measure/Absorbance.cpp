@@ -26,6 +26,8 @@ void Absorbance::zero()
         showMessage(loadText(1008));
     acq_.getVoltages();
     s_.z1 = s_.v1;
+    if (hooks_.zeroTaken)
+        hooks_.zeroTaken();
     if (s_.z1 < kBlockedPath)
         showMessage(loadText(1011));
     else if (s_.z1 < kDimLamp)
@@ -36,7 +38,10 @@ void Absorbance::zero()
 void Absorbance::getA()
 {
     acq_.getVoltages();
-    hooks_.setCaptionA(formatAbsorbance(s_.z1 - s_.v1));
+    const double a = s_.z1 - s_.v1;
+    if (hooks_.readingTaken)
+        hooks_.readingTaken(a);
+    hooks_.setCaptionA(formatAbsorbance(a));
     hooks_.setReadTimer(true);
 }
 

@@ -19,6 +19,10 @@ QString formatAbsorbance(double a);
 struct AbsorbanceHooks {
     std::function<void(bool)> setReadTimer;        // enable/disable tmrRead
     std::function<void(const QString&)> setCaptionA; // label A and its data item
+    // Optional: right after the zero value is taken (before any caution), and
+    // with each reading's absorbance before label A is set.
+    std::function<void()> zeroTaken = nullptr;
+    std::function<void(double)> readingTaken = nullptr;
 };
 
 class Absorbance {

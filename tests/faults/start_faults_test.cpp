@@ -88,36 +88,42 @@ TEST_F(StartFaults, UnreadableSettingsFileStopsTheStartUntouched)
 {
     struct Case {
         const char* what;
+        bool systemWide;
         std::function<bool(const QString&)> make;
     };
+    auto fifo = [](const QString& p) { return ::mkfifo(QFile::encodeName(p).constData(), 0600) == 0; };
     const Case cases[] = {
-        {"mode 000",
+        {"mode 000", false,
          [](const QString& p) {
              return canDropFileOverrides() && ::chmod(QFile::encodeName(p).constData(), 0) == 0;
          }},
-        {"folder", [](const QString& p) { return QFile::remove(p) && QDir().mkdir(p); }},
-        {"FIFO", [](const QString& p) { return QFile::remove(p) && ::mkfifo(QFile::encodeName(p).constData(), 0600) == 0; }},
-        {"link to /dev/zero", [](const QString& p) { return QFile::remove(p) && QFile::link(QStringLiteral("/dev/zero"), p); }},
+        {"folder", false, [](const QString& p) { return QFile::remove(p) && QDir().mkdir(p); }},
+        {"FIFO", false, [fifo](const QString& p) { return QFile::remove(p) && fifo(p); }},
+        {"link to /dev/zero", false,
+         [](const QString& p) { return QFile::remove(p) && QFile::link(QStringLiteral("/dev/zero"), p); }},
+        {"system-wide FIFO", true,
+         [fifo](const QString& p) { return QDir().mkpath(QFileInfo(p).path()) && fifo(p); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Sandbox fresh;
-        if (!c.make(fresh.confPath())) {
+        const QString path = c.systemWide ? fresh.systemConfPath() : fresh.confPath();
+        if (!c.make(path)) {
             ADD_FAILURE() << "cannot set up " << c.what;
             continue;
         }
         struct stat before {};
-        ASSERT_EQ(::lstat(QFile::encodeName(fresh.confPath()).constData(), &before), 0);
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &before), 0);
         for (const QStringList& mode : {QStringList{}, QStringList{"--check"}}) {
             Child program(fresh, "kalvor", QStringList{"--simulate"} + mode, "kalvor",
                           {{}, dropFileOverridesInChild});
             EXPECT_EQ(program.waitExit(5000), std::optional<int>(exitcode::BadSetting))
                 << text(program.standardError());
-            EXPECT_TRUE(program.standardError().contains(QFile::encodeName(fresh.confPath()) + " cannot be read"))
+            EXPECT_TRUE(program.standardError().contains(QFile::encodeName(path) + " cannot be read"))
                 << text(program.standardError());
         }
         struct stat after {};
-        ASSERT_EQ(::lstat(QFile::encodeName(fresh.confPath()).constData(), &after), 0);
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &after), 0);
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_EQ(after.st_ino, before.st_ino);
         EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
