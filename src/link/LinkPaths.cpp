@@ -92,7 +92,7 @@ bool LinkPaths::prepareDir(const QString& dir, QString* why)
     }
     if (st.st_uid != ::geteuid()) {
         say(why, QStringLiteral("the link folder %1 belongs to %2, not to you (%3): another user made it, "
-                                "perhaps to serve made-up readings in your name. Nothing was changed and "
+                                "perhaps to pass made-up readings to your programs. Nothing was changed and "
                                 "nothing was served. Have it removed (sudo rm -r %1), or set XDG_RUNTIME_DIR "
                                 "to a folder of your own, and start KALVOR again.")
                      .arg(dir, userText(st.st_uid), userText(::geteuid())));
