@@ -4,6 +4,7 @@
 #include "core/MessageSink.h"
 #include "hw/HeadLink.h"
 #include "measure/Acquisition.h"
+#include "measure/DecimalFormat.h"
 
 namespace kalvor {
 
@@ -11,9 +12,7 @@ QString formatAbsorbance(double a)
 {
     if (a > Absorbance::kDisplayLimit)
         return QStringLiteral(">3.0");
-    QString text = QString::number(a, 'f', 3);
-    if (text == QStringLiteral("-0.000"))
-        text = QStringLiteral("0.000");
+    QString text = formatThreeDecimals(a);
     if (text.size() == 5)
         text.prepend(QLatin1Char(' '));
     return text;

@@ -323,6 +323,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(r.window.get()));
         QWidget* client = r.window->centralWidget();
         QCOMPARE(client->size(), QSize(twToPx(2910, *r.window), twToPx(1065, *r.window)));
+        // Below a menu bar of its full height with the titles in it, and
+        // nothing of the client area cut off at the bottom.
+        QMenuBar* bar = r.window->menuBar();
+        QVERIFY(bar->height() >= bar->fontMetrics().height());
+        QCOMPARE(bar->height(), bar->heightForWidth(client->width()));
+        QCOMPARE(client->y(), bar->height());
+        QCOMPARE(r.window->height(), bar->height() + client->height());
         QCOMPARE(r.window->minimumSize(), r.window->maximumSize());
         const Qt::WindowFlags flags = r.window->windowFlags();
         QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));

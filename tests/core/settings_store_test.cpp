@@ -136,6 +136,21 @@ TEST(SettingsStore, BadNumbersThrowAReportNamingKeyValueAndFile)
     }
 }
 
+TEST(SettingsStore, GainKeepsFifteenSignificantDigitsThroughAStoreAndALoad)
+{
+    TempSettings temp;
+    const double gain = 1.23456789012345;
+    {
+        SettingsStore store;
+        store.setGain(QStringLiteral("1500"), gain);
+        store.setGain(QStringLiteral("1600"), 0.000123456789012345);
+    }
+    EXPECT_TRUE(temp.fileText().contains("GainSN1500=1.23456789012345\n")) << temp.fileText().constData();
+    SettingsStore store;
+    EXPECT_EQ(store.gain(QStringLiteral("1500"), 1.0), gain);
+    EXPECT_EQ(store.gain(QStringLiteral("1600"), 1.0), 0.000123456789012345);
+}
+
 TEST(SettingsStore, GainKeyIsPrefixAndSerialWithNoSeparator)
 {
     TempSettings temp;
