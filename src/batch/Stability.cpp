@@ -12,6 +12,10 @@ namespace {
 constexpr double kSlack = 1e-9;
 
 QString number(double v, int decimals = 3) { return QString::number(v, 'f', decimals); }
+
+// Readings have three decimals; a median of two or a difference is kept to
+// six, without the binary noise of the arithmetic (0.003, not 0.0030000000000000027).
+double tidy(double v) { return std::round(v * 1e6) / 1e6; }
 } // namespace
 
 Reading makeReading(const QString& text, const QString& status, const QDateTime& time)
@@ -89,7 +93,7 @@ double StabilityWindow::median() const
         v << *r.value;
     std::sort(v.begin(), v.end());
     const qsizetype n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    return n % 2 ? v[n / 2] : tidy((v[n / 2 - 1] + v[n / 2]) / 2);
 }
 
 double StabilityWindow::spread() const
@@ -98,7 +102,7 @@ double StabilityWindow::spread() const
         return 0;
     const auto [lo, hi] = std::minmax_element(ok_.begin(), ok_.end(),
                                               [](const Reading& a, const Reading& b) { return *a.value < *b.value; });
-    return *hi->value - *lo->value;
+    return tidy(*hi->value - *lo->value);
 }
 
 QString StabilityWindow::medianText() const
