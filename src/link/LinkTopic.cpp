@@ -1,4 +1,4 @@
-#include "app/LinkTopic.h"
+#include "link/LinkTopic.h"
 
 #include <QTimeZone>
 
