@@ -1,7 +1,7 @@
 #include "measure/Absorbance.h"
 
-#include "app/MessageCatalog.h"
-#include "app/MessageSink.h"
+#include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
 #include "hw/HeadLink.h"
 #include "measure/Acquisition.h"
 
