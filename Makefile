@@ -6,7 +6,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev fonts-liberation2 xvfb xauth
+           libbenchmark-dev fonts-liberation2 xvfb xauth socat
 FUZZ_PACKAGES = clang-14 libclang-rt-14-dev llvm-14
 FUZZ_SECONDS ?= 60
 

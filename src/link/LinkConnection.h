@@ -2,15 +2,16 @@
 // One client of the link service: reads its requests, answers them in order
 // and sends the updates of the items it links. Updates wait while the client
 // has much unread; meanwhile each item keeps only its latest set, so a slow
-// client sees a gap in seq instead of holding up anybody else.
+// client sees a gap in seq instead of holding up anybody else. Replies leave
+// in the turn of the event loop that read their requests.
 #include "link/LinkLimits.h"
 #include "link/LinkProtocol.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QTimer>
 
 class QLocalSocket;
@@ -29,8 +30,8 @@ public:
                    QObject* parent = nullptr);
 
     void greet();
-    // Item `item` of topics[topicIndex] was set.
-    void notify(int topicIndex, const QString& item);
+    // Item `itemIndex` of topics[topicIndex] was set.
+    void notify(int topicIndex, int itemIndex);
     // Ends the connection at once and without signals (the server is closing).
     void shutdown();
 
@@ -40,19 +41,26 @@ signals:
     void cutOff(const QString& reason);
 
 private:
-    using ItemKey = QPair<int, QString>;  // topic index, item name
+    // A topic's index and an item's index in it, in one word.
+    using ItemKey = quint32;
+    static ItemKey keyOf(int topicIndex, int itemIndex) { return ItemKey(topicIndex) << 16 | ItemKey(itemIndex); }
+    static int topicOf(ItemKey key) { return int(key >> 16); }
+    static int itemOf(ItemKey key) { return int(key & 0xFFFF); }
 
     void onReadyRead();
+    void handleLine(QByteArrayView line);
     void handle(const link::Request& r);
     int topicIndex(const QString& name) const;
     LinkTopic* topicAt(int index) const;
     bool resolve(const link::Request& r, ItemKey* key);
     void send(const QByteArray& line);
-    void enqueue(const ItemKey& key);
-    void dropPending(const ItemKey& key);
-    void flushPending();
-    void afterWrite();
+    void sendNow();
+    void enqueue(ItemKey key);
+    void dropPending(ItemKey key);
+    void writePending();
     void onBytesWritten();
+    void armIdle();
+    void onIdle();
     void closeAfter(const QByteArray& line);
     void drop(const QString& reason);
     void finish();
@@ -63,8 +71,9 @@ private:
     QByteArray in_;
     QHash<ItemKey, link::LinkMode> links_;
     QList<ItemKey> pending_;  // linked items with an unsent set, oldest first
-    QSet<ItemKey> pendingSet_;
     QTimer stallTimer_;
+    QTimer idleTimer_;
+    QElapsedTimer sinceRequest_;
     bool closing_ = false;  // no more requests or updates; the queued bytes still go out
     bool gone_ = false;
 };

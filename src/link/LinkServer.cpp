@@ -223,11 +223,15 @@ void LinkServer::removeConnection(LinkConnection* connection)
 
 void LinkServer::onItemSet(int topicIndex, const QString& item)
 {
+    const LinkTopic* topic = topics_.value(topicIndex);
+    const int itemIndex = topic ? topic->itemIndex(item) : -1;
+    if (itemIndex < 0 || connections_.empty())
+        return;
     // A client cut off on the way leaves the list; the copy keeps the walk valid
     // (connections are deleted later, from the event loop).
     const std::vector<LinkConnection*> snapshot = connections_;
     for (LinkConnection* c : snapshot)
-        c->notify(topicIndex, item);
+        c->notify(topicIndex, itemIndex);
 }
 
 } // namespace kalvor
