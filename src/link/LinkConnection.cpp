@@ -1,17 +1,20 @@
 #include "link/LinkConnection.h"
 
+#include "link/LinkSocket.h"
 #include "link/LinkTopic.h"
 
-#include <QLocalSocket>
 #include <QLoggingCategory>
 
 namespace kalvor {
 
 namespace {
 Q_LOGGING_CATEGORY(lcConnection, "kalvor.link")
+// Read at most this much per turn of the event loop, so one client cannot
+// hold up the others.
+constexpr qint64 kReadChunk = 16 * 1024;
 }
 
-LinkConnection::LinkConnection(QLocalSocket* socket, const Topics& topics,
+LinkConnection::LinkConnection(LinkSocket* socket, const Topics& topics,
                                const LinkLimits& limits, QObject* parent)
     : QObject(parent), socket_(socket), topics_(topics), limits_(limits)
 {
@@ -23,9 +26,9 @@ LinkConnection::LinkConnection(QLocalSocket* socket, const Topics& topics,
     });
     idleTimer_.setSingleShot(true);
     connect(&idleTimer_, &QTimer::timeout, this, &LinkConnection::onIdle);
-    connect(socket_, &QLocalSocket::readyRead, this, &LinkConnection::onReadyRead);
-    connect(socket_, &QLocalSocket::bytesWritten, this, &LinkConnection::onBytesWritten);
-    connect(socket_, &QLocalSocket::disconnected, this, &LinkConnection::finish);
+    connect(socket_, &LinkSocket::readyRead, this, &LinkConnection::onReadyRead);
+    connect(socket_, &LinkSocket::bytesWritten, this, &LinkConnection::onBytesWritten);
+    connect(socket_, &LinkSocket::closed, this, &LinkConnection::finish);
     sinceRequest_.start();
     armIdle();
 }
@@ -73,24 +76,28 @@ void LinkConnection::sendNow()
 {
     if (gone_)
         return;
-    socket_->flush();
-    if (gone_)
-        return;
-    if (socket_->bytesToWrite() == 0)
-        stallTimer_.stop();
-    else if (!stallTimer_.isActive())
-        stallTimer_.start();
+    trackProgress(socket_->flush());
 }
 
+// Queued bytes left while the client was holding them up: updates that
+// waited may follow.
 void LinkConnection::onBytesWritten()
+{
+    if (gone_)
+        return;
+    trackProgress(1);
+    writePending();
+    sendNow();
+}
+
+void LinkConnection::trackProgress(qint64 sent)
 {
     if (gone_)
         return;
     if (socket_->bytesToWrite() == 0)
         stallTimer_.stop();
-    else
+    else if (sent > 0 || !stallTimer_.isActive())
         stallTimer_.start();  // progress: the clock starts again
-    writePending();
 }
 
 void LinkConnection::enqueue(ItemKey key)
@@ -120,12 +127,9 @@ void LinkConnection::writePending()
 
 void LinkConnection::onReadyRead()
 {
-    const qsizetype kept = in_.size();
-    const qint64 available = socket_->bytesAvailable();
-    in_.resize(kept + available);
-    const qint64 got = socket_->read(in_.data() + kept, available);
-    in_.resize(kept + qMax<qint64>(got, 0));
-    if (got > 0) {
+    if (gone_ || closing_)
+        return;
+    if (socket_->read(in_, kReadChunk) > 0) {
         sinceRequest_.start();
         armIdle();
     }
@@ -149,7 +153,26 @@ void LinkConnection::onReadyRead()
         in_.resize(0);  // keeps the buffer for the next read
     else
         in_.remove(0, start);
+    if (socket_->atEnd())
+        endOfInput();
     sendNow();
+}
+
+// The client sends nothing more: a last line without its line end still
+// counts, then the replies go out and the connection closes.
+void LinkConnection::endOfInput()
+{
+    if (gone_ || closing_)
+        return;
+    if (!in_.isEmpty() && in_.size() <= limits_.maxLineBytes + 1)
+        handleLine(in_);
+    in_.clear();
+    if (closing_ || gone_)
+        return;
+    closing_ = true;
+    pending_.clear();
+    idleTimer_.stop();
+    socket_->closeAfterQueue();
 }
 
 void LinkConnection::handleLine(QByteArrayView raw)
@@ -293,7 +316,7 @@ void LinkConnection::closeAfter(const QByteArray& line)
     closing_ = true;
     pending_.clear();
     idleTimer_.stop();
-    socket_->disconnectFromServer();  // once the queued bytes are out
+    socket_->closeAfterQueue();
 }
 
 void LinkConnection::drop(const QString& reason)

@@ -3,7 +3,9 @@
 // and sends the updates of the items it links. Updates wait while the client
 // has much unread; meanwhile each item keeps only its latest set, so a slow
 // client sees a gap in seq instead of holding up anybody else. Replies leave
-// in the turn of the event loop that read their requests.
+// in the turn of the event loop that read their requests; when the client ends
+// its input, what it sent is answered, the replies go out, and the connection
+// closes.
 #include "link/LinkLimits.h"
 #include "link/LinkProtocol.h"
 
@@ -14,10 +16,9 @@
 #include <QPointer>
 #include <QTimer>
 
-class QLocalSocket;
-
 namespace kalvor {
 
+class LinkSocket;
 class LinkTopic;
 
 class LinkConnection : public QObject {
@@ -26,7 +27,7 @@ public:
     using Topics = QList<QPointer<LinkTopic>>;
 
     // Takes over `socket`; `topics` and `limits` must outlive the connection.
-    LinkConnection(QLocalSocket* socket, const Topics& topics, const LinkLimits& limits,
+    LinkConnection(LinkSocket* socket, const Topics& topics, const LinkLimits& limits,
                    QObject* parent = nullptr);
 
     void greet();
@@ -49,6 +50,7 @@ private:
 
     void onReadyRead();
     void handleLine(QByteArrayView line);
+    void endOfInput();
     void handle(const link::Request& r);
     int topicIndex(const QString& name) const;
     LinkTopic* topicAt(int index) const;
@@ -59,13 +61,14 @@ private:
     void dropPending(ItemKey key);
     void writePending();
     void onBytesWritten();
+    void trackProgress(qint64 sent);
     void armIdle();
     void onIdle();
     void closeAfter(const QByteArray& line);
     void drop(const QString& reason);
     void finish();
 
-    QLocalSocket* const socket_;
+    LinkSocket* const socket_;
     const Topics& topics_;
     const LinkLimits& limits_;
     QByteArray in_;
