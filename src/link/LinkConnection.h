@@ -44,7 +44,11 @@ signals:
 private:
     // A topic's index and an item's index in it, in one word.
     using ItemKey = quint32;
-    static ItemKey keyOf(int topicIndex, int itemIndex) { return ItemKey(topicIndex) << 16 | ItemKey(itemIndex); }
+    static ItemKey keyOf(int topicIndex, int itemIndex)
+    {
+        Q_ASSERT(topicIndex >= 0 && topicIndex < 0x10000 && itemIndex >= 0 && itemIndex < 0x10000);
+        return ItemKey(topicIndex) << 16 | ItemKey(itemIndex);
+    }
     static int topicOf(ItemKey key) { return int(key >> 16); }
     static int itemOf(ItemKey key) { return int(key & 0xFFFF); }
 
