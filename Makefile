@@ -3,14 +3,18 @@
 # make bench - build and run the benchmarks
 # make sanitize - the test suite built with AddressSanitizer and UBSan (build-asan/)
 # make fuzz  - the libFuzzer targets (clang, build-fuzz/), FUZZ_SECONDS each
+# make package - the Debian package kalvor_<version>_<arch>.deb, here
+# make screenshots - the README's pictures in docs/, taken on a private X server
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-           libbenchmark-dev fonts-liberation2 xvfb xauth socat
+           libbenchmark-dev fonts-liberation2 xvfb xauth python3 \
+           dpkg-dev file desktop-file-utils appstream lintian libcap2-bin man-db socat
 FUZZ_PACKAGES = clang-14 libclang-rt-14-dev llvm-14
 FUZZ_SECONDS ?= 60
+SCREENSHOT_PACKAGES = xvfb openbox xdotool x11-utils imagemagick
 
-.PHONY: all deps build run test bench sanitize fuzz clean
+.PHONY: all deps build run test bench sanitize fuzz package screenshots clean
 
 all: build
 
@@ -37,5 +41,14 @@ fuzz: deps
 	@sh tools/install-deps.sh $(FUZZ_PACKAGES)
 	@JOBS=$(JOBS) sh fuzz/run.sh $(FUZZ_SECONDS)
 
+package: build
+	@cd $(BUILD) && cpack -G DEB
+	@mv -f $(BUILD)/kalvor_*.deb .
+	@ls kalvor_*.deb
+
+screenshots: build
+	@sh tools/install-deps.sh $(SCREENSHOT_PACKAGES)
+	@bash tools/take-screenshots.sh $(BUILD) docs
+
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-fuzz kalvor_*.deb

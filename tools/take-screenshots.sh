@@ -1,47 +1,112 @@
 #!/bin/bash
-# Takes the README's screenshots under Xvfb with openbox, driving KALVOR on the
-# simulated reader from the keyboard and kalvor-link. Needs xvfb, openbox,
-# xdotool and imagemagick. Usage: tools/take-screenshots.sh [builddir] [outdir]
+# Takes the README's screenshots on a private X server (Xvfb on the first free
+# display) with openbox, driving KALVOR on the simulated reader from the
+# keyboard and kalvor-link. Needs Xvfb, openbox, xdotool, xwininfo, xprop and
+# ImageMagick (Debian: xvfb openbox xdotool x11-utils imagemagick; `make
+# screenshots` installs them).
+# Usage: tools/take-screenshots.sh [builddir] [outdir]
 set -eu
 BUILD=${1:-build}
 OUT=${2:-docs}
-DISPLAY_NO=:57
+
+missing=""
+# need WHAT PROGRAM...: WHAT is missing unless every PROGRAM is on the PATH.
+need() {
+    local what=$1
+    shift
+    for p in "$@"; do
+        command -v "$p" >/dev/null 2>&1 || { missing="$missing, $what"; return; }
+    done
+}
+need "Xvfb (package xvfb)" Xvfb
+need "a window manager (package openbox)" openbox
+need "xdotool (package xdotool)" xdotool
+need "xwininfo and xprop (package x11-utils)" xwininfo xprop
+need "ImageMagick (package imagemagick)" import convert
+if [ -n "$missing" ]; then
+    echo "take-screenshots.sh: missing: ${missing#, }" >&2
+    echo "Install them with: apt-get install xvfb openbox xdotool x11-utils imagemagick (or: make screenshots)" >&2
+    exit 1
+fi
+for f in "$BUILD/kalvor" "$BUILD/kalvor-link"; do
+    [ -x "$f" ] || { echo "take-screenshots.sh: $f is not built (make build)" >&2; exit 1; }
+done
+
 TMP=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$TMP"' EXIT
-Xvfb $DISPLAY_NO -screen 0 1024x768x24 -dpi 96 >/dev/null 2>&1 &
-sleep 1
-export DISPLAY=$DISPLAY_NO XDG_CONFIG_HOME=$TMP/cfg XDG_RUNTIME_DIR=$TMP/run
+# At the end: our own background jobs (Xvfb, openbox, KALVOR) stop first.
+trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$TMP"' EXIT
+# Xvfb picks a free display and writes its number to descriptor 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
+for _ in $(seq 100); do [ -s "$TMP/display" ] && break; sleep 0.1; done
+[ -s "$TMP/display" ] || { echo "take-screenshots.sh: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$TMP/display")" XDG_CONFIG_HOME=$TMP/cfg XDG_RUNTIME_DIR=$TMP/run
+unset QT_FONT_DPI QT_SCALE_FACTOR
 openbox >/dev/null 2>&1 &
+# KALVOR starts once the window manager has taken the screen.
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+done
+sleep 0.5
 mkdir -p "$XDG_CONFIG_HOME/KALVOR" "$OUT"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 printf '[Properties]\nPort=768\nScreenLeft=1500\nScreenTop=1500\n' > "$XDG_CONFIG_HOME/KALVOR/KALVOR.conf"
 L="$BUILD/kalvor-link"
-"$BUILD/kalvor" --simulate >/dev/null 2>&1 &
-sleep 3
-"$L" put 'simulator!dosimeter' 0.512 >/dev/null
+# The first visible window named $1, waited for up to 20 s. (A search can fail
+# while windows come and go; it is simply repeated.)
+waitwin() {
+    local id
+    for _ in $(seq 200); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    echo "take-screenshots.sh: no window $1 appeared; KALVOR said:" >&2
+    cat "$TMP/kalvor.log" >&2
+    return 1
+}
+"$BUILD/kalvor" --simulate >"$TMP/kalvor.log" 2>&1 &
+MAIN=$(waitwin '^KALVOR$')
 sleep 2
-main() { xdotool windowactivate --sync "$(xdotool search --name '^KALVOR$' | head -1)" 2>/dev/null || true; }
-grab() { import -window root "$TMP/full.png"; convert "$TMP/full.png" -crop "$2" +repage "$OUT/$1"; }
+"$L" put simulator:dosimeter 0.512 >/dev/null
+sleep 2
 
-grab main-window.png 210x110+95+95
+main() { xdotool windowactivate --sync "$MAIN" 2>/dev/null || true; }
+# The window named $2 with its frame.
+shot() {
+    local w
+    w=$(waitwin "^$2\$")
+    sleep 0.5
+    import -window "$w" -frame "$OUT/$1"
+}
+# A part of the screen, $2 (WxH), from just left of and above the main window.
+area() {
+    local x y
+    x=$(xwininfo -id "$MAIN" | awk '/Absolute upper-left X/ {print $4}')
+    y=$(xwininfo -id "$MAIN" | awk '/Absolute upper-left Y/ {print $4}')
+    import -window root "$TMP/full.png"
+    convert "$TMP/full.png" -crop "$2+$((x - 6))+$((y - 26))" +repage "$OUT/$1"
+}
+
+shot main-window.png KALVOR
 main; xdotool key alt+s; sleep 0.4; xdotool key w; sleep 0.5
-grab menus.png 430x170+95+95
+area menus.png 430x190
 xdotool key Escape Escape Escape; sleep 0.3
-main; xdotool key alt+s p; sleep 1
-grab port-dialog.png 570x470+228+123
+main; xdotool key alt+s p
+shot port-dialog.png "Port Address Setup"
 xdotool key alt+c; sleep 0.5
 main; xdotool key ctrl+n; sleep 0.8; xdotool key Return; sleep 0.8
-"$L" put 'simulator!holder' filter >/dev/null; "$L" put 'simulator!filter' none >/dev/null
+"$L" put simulator:holder filter >/dev/null; "$L" put simulator:filter none >/dev/null
 xdotool key alt+z; sleep 0.8
 for f in light:l medium:m dark:d; do
-    "$L" put 'simulator!filter' "${f%%:*}" >/dev/null; xdotool key "alt+${f##*:}"; sleep 0.8
+    "$L" put simulator:filter "${f%%:*}" >/dev/null; xdotool key "alt+${f##*:}"; sleep 0.8
 done
-grab ndf-dialog.png 375x335+181+228
-"$L" put 'simulator!filter' none >/dev/null; "$L" put 'simulator!holder' film >/dev/null
-"$L" put 'simulator!dosimeter' none >/dev/null
+shot ndf-dialog.png "Neutral Density Filter Check"
+"$L" put simulator:filter none >/dev/null; "$L" put simulator:holder film >/dev/null
+"$L" put simulator:dosimeter none >/dev/null
 xdotool key alt+c; sleep 0.6; xdotool key Return; sleep 2.5
-"$L" put 'simulator!dosimeter' 0.512 >/dev/null; sleep 1.5
-main; xdotool key alt+h; sleep 0.4; xdotool key a; sleep 1
-grab about-box.png 610x390+95+95
+"$L" put simulator:dosimeter 0.512 >/dev/null; sleep 1.5
+main; xdotool key alt+h; sleep 0.4; xdotool key a
+shot about-box.png "About KALVOR"
 xdotool key Escape
 "$L" get A WL na nb nc

@@ -1,6 +1,7 @@
 #include "about/frmAbout.h"
 
 #include "core/MessageCatalog.h"
+#include "ui/Fonts.h"
 #include "ui/Twips.h"
 
 #include <QKeyEvent>
@@ -81,6 +82,7 @@ frmAbout::frmAbout()
     setObjectName(QStringLiteral("frmAbout"));
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);
+    setFont(dialogFont());
     const double dpi = logicalDpi(this);
     setFixedSize(twipsToPx(kClientWidth, dpi), twipsToPx(kClientHeight, dpi));
     buildControls();

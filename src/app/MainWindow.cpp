@@ -14,6 +14,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace kalvor {
 
@@ -64,10 +67,23 @@ frmKALVOR::frmKALVOR(Reader& reader, QWidget* parent)
     buildMenus();
     connect(&reader_, &Reader::menuChanged, this, &frmKALVOR::updateMenus);
 
-    const int w = twipsToPx(kClientWidthTwips, this);
-    const int h = twipsToPx(kClientHeightTwips, this);
-    client->setFixedSize(w, h);
-    setFixedSize(w, h + menuBar()->sizeHint().height());
+    client->setFixedSize(twipsToPx(kClientWidthTwips, this), twipsToPx(kClientHeightTwips, this));
+    fixSize();
+}
+
+void frmKALVOR::fixSize()
+{
+    const QSize client = centralWidget()->size();
+    const int menuHeight = menuBar()->heightForWidth(client.width());
+    setFixedSize(client.width(), client.height() + std::max(menuHeight, menuBar()->sizeHint().height()));
+}
+
+bool frmKALVOR::event(QEvent* event)
+{
+    // The menu bar asks for a new layout when its titles or its font change.
+    if (event->type() == QEvent::LayoutRequest)
+        fixSize();
+    return QMainWindow::event(event);
 }
 
 void frmKALVOR::buildMenus()
@@ -121,7 +137,7 @@ QPointF frmKALVOR::positionTwips() const
     const QPoint p = frameGeometry().topLeft();
     // Unmoved since it was placed: the position as given, without the
     // rounding of twips to whole pixels and back.
-    if (placed_ && p == placedPx_)
+    if (placed_ && standsWherePlaced(placedPx_, p, devicePixelRatioF()))
         return placedTwips_;
     const double dpi = logicalDpi(this);
     return {pxToTwips(p.x(), dpi), pxToTwips(p.y(), dpi)};
@@ -149,21 +165,9 @@ void frmKALVOR::Form_Load()
 
     s.base = settings.port();
 
-    float left = settings.screenLeft();
-    float top = settings.screenTop();
-    // Keep the window on the screen at the right and bottom; the outer size
-    // includes the frame that the window system will add.
-    const double dpi = logicalDpi(this);
-    const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->geometry();
-    const float width = float(pxToTwips(frameGeometry().width(), dpi));
-    const float height = float(pxToTwips(frameGeometry().height(), dpi));
-    const float screenWidth = float(pxToTwips(screen.width(), dpi));
-    const float screenHeight = float(pxToTwips(screen.height(), dpi));
-    if (width + left > screenWidth)
-        left = screenWidth - width;
-    if (height + top > screenHeight)
-        top = screenHeight - height;
-    setPositionTwips(left, top);
+    stored_.left = settings.screenLeft();
+    stored_.top = settings.screenTop();
+    placeOnScreen();
 
     s.Control = 0x02;
 
@@ -202,6 +206,43 @@ void frmKALVOR::Form_Load()
     mnuHelp->setText(loadText(121));
     mnuAbout->setText(loadText(122));
     updateMenus();
+    // The menu bar has its titles now: the window takes its full height, and
+    // the keep-on-screen rule is applied to that height.
+    fixSize();
+    placeOnScreen();
+}
+
+void frmKALVOR::placeOnScreen()
+{
+    const double dpi = logicalDpi(this);
+    const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->geometry();
+    const QRect outer = frameGeometry();
+    const TwipsPosition p = keepOnScreen(stored_, float(pxToTwips(outer.width(), dpi)),
+                                         float(pxToTwips(outer.height(), dpi)), float(pxToTwips(screen.width(), dpi)),
+                                         float(pxToTwips(screen.height(), dpi)));
+    setPositionTwips(p.left, p.top);
+}
+
+void frmKALVOR::showEvent(QShowEvent* event)
+{
+    // Until the window is mapped the window system's frame is unknown: the
+    // keep-on-screen rule runs once more when it is first exposed.
+    if (!framePlaced_ && windowHandle())
+        windowHandle()->installEventFilter(this);
+    QMainWindow::showEvent(event);
+}
+
+bool frmKALVOR::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()
+        && !framePlaced_) {
+        framePlaced_ = true;
+        windowHandle()->removeEventFilter(this);
+        // Before the user can have moved it: placed with its real outer size.
+        if (placed_ && standsWherePlaced(placedPx_, frameGeometry().topLeft(), devicePixelRatioF()))
+            placeOnScreen();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmKALVOR::Form_Unload(int cancel)

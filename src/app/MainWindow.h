@@ -2,6 +2,7 @@
 // frmKALVOR: the small main window. It shows the wavelength and the current
 // absorbance, carries the menus, and forwards every command to the Reader.
 #include "app/Reader.h"
+#include "app/ScreenPlacement.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -57,14 +58,26 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenus();
     void updateMenus();
     void firstTime();
+    // The client area below the menu bar is fixed in twips; the window is the
+    // menu bar's height (with its titles) taller.
+    void fixSize();
+    // Applies the keep-on-screen rule to the stored position with the window's
+    // outer size as far as it is known (the frame only once the window is
+    // mapped) and moves the window there.
+    void placeOnScreen();
 
     Reader& reader_;
+    TwipsPosition stored_;
     bool placed_ = false;
+    bool framePlaced_ = false;
     QPoint placedPx_;
     QPointF placedTwips_;
 };

@@ -6,6 +6,7 @@
 #include "app/PortStack.h"
 #include "app/ProgramEnd.h"
 #include "app/Reader.h"
+#include "app/ReaderTopic.h"
 #include "core/SettingsStore.h"
 #include "about/ProgramIcon.h"
 #include "app/UnixSignals.h"
@@ -83,7 +84,8 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
     // The topics go when runProgram returns, before the simulated card they read.
     QObject topicOwner;
     LinkTopic* data = createDataTopic(&topicOwner);
-    QList<LinkTopic*> topics{data};
+    Reader reader(ports->io(), settings, *data);
+    QList<LinkTopic*> topics{data, new ReaderTopic(reader, &topicOwner)};
     if (ports->simulator())
         topics << new SimulatorTopic(*ports->simulator(), &topicOwner);
 
@@ -95,7 +97,6 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
     addEndProgramStep([&server] { server.close(); });
     addEndProgramStep([&settings] { settings.sync(); });
 
-    Reader reader(ports->io(), settings, *data);
     frmKALVOR window(reader);
     reader.formUnload = [&window](int cancel) { window.Form_Unload(cancel); };
     WindowWiring windows(window);

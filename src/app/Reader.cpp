@@ -35,7 +35,9 @@ Reader::Reader(PortIo& io, SettingsStore& settings, LinkTopic& data, QObject* pa
                                      else
                                          tmrRead.stop();
                                  },
-                                 [this](const QString& text) { data_.set(item::A, text); }}),
+                                 [this](const QString& text) { data_.set(item::A, text); },
+                                 [this] { emit zeroTaken(); },
+                                 [this](double a) { emit readingTaken(a); }}),
       settings_(settings),
       data_(data)
 {
@@ -45,6 +47,7 @@ Reader::Reader(PortIo& io, SettingsStore& settings, LinkTopic& data, QObject* pa
     // interval runs from the end of one reading to the start of the next.
     tmrRead.setTimerType(Qt::PreciseTimer);
     tmrDelayZero.setTimerType(Qt::PreciseTimer);
+    acquisition.timedOut = [this] { emit converterTimedOut(); };
     connect(&tmrRead, &QTimer::timeout, this, [this] { guarded([this] { tmrRead_Timer(); }); });
     connect(&tmrDelayZero, &QTimer::timeout, this, [this] { guarded([this] { tmrDelayZero_Timer(); }); });
 }
@@ -75,6 +78,7 @@ void Reader::tmrRead_Timer()
 {
     tmrRead.stop();
     absorbance.getA();
+    emit readingDone();
 }
 
 void Reader::selectWavelength(bool secondary)
@@ -100,6 +104,7 @@ void Reader::armDelayZero()
 {
     if (!tmrDelayZero.isActive())
         tmrDelayZero.start();
+    emit zeroOrdered();
 }
 
 void Reader::mnuZero_Click()
@@ -116,6 +121,7 @@ void Reader::parseEEPROM()
     mnuPrimaryCaption_ = c.mnuPrimary;
     mnuSecondaryCaption_ = c.mnuSecondary;
     emit menuChanged();
+    emit identityRead();
 }
 
 void Reader::storePort(std::int16_t port) { settings_.setPort(port); }

@@ -84,6 +84,13 @@ public:
 
 signals:
     void menuChanged();
+    // For the reader topic; none of these touches a port.
+    void identityRead();                 // parseEEPROM has filled the identity
+    void zeroOrdered();                  // a zero is armed (start, Zero, wavelength, filter check)
+    void zeroTaken();                    // z1 holds a new zero
+    void readingTaken(double absorbance); // a reading is taken; label A is set next
+    void readingDone();                  // the reading has ended and label A is set
+    void converterTimedOut();            // before the time-out is reported
 
 private:
     void selectWavelength(bool secondary);

@@ -18,6 +18,7 @@ const QString kAdc = QStringLiteral("adc");
 const QString kWavelength = QStringLiteral("wavelength");
 const QString kLed = QStringLiteral("led");
 const QString kBuzzer = QStringLiteral("buzzer");
+const QString kFilm = QStringLiteral("film");
 
 PutResult badValue(const QString& item, const QString& text, const char* expected)
 {
@@ -29,7 +30,7 @@ PutResult badValue(const QString& item, const QString& text, const char* expecte
 const QStringList& SimulatorTopic::itemNames()
 {
     static const QStringList names{kDosimeter, kHolder, kFilter, kLamp,       kButton,
-                                   kHead,      kAdc,    kWavelength, kLed, kBuzzer};
+                                   kHead,      kAdc,    kWavelength, kLed, kBuzzer, kFilm};
     return names;
 }
 
@@ -51,7 +52,7 @@ SimulatorTopic::~SimulatorTopic() { card_.removeChangeObserver(observerId_); }
 
 QString SimulatorTopic::currentText(const QString& item) const
 {
-    if (item == kDosimeter)
+    if (item == kDosimeter || item == kFilm)
         return dosimeterText(card_.dosimeter());
     if (item == kHolder)
         return holderText(card_.holder());
@@ -94,6 +95,14 @@ PutResult SimulatorTopic::put(const QString& item, const QString& text)
         if (!d)
             return badValue(item, text, "an absorbance 0..10 or none");
         card_.setDosimeter(*d);
+    } else if (item == kFilm) {
+        const auto d = parseDosimeter(text);
+        if (!d)
+            return badValue(item, text, "an absorbance 0..10 or none");
+        if (*d)
+            card_.insertFilm(**d);
+        else
+            card_.setDosimeter(std::nullopt);
     } else if (item == kHolder) {
         const auto h = parseHolder(text);
         if (!h)

@@ -2,7 +2,9 @@
 // Topic "simulator": the simulated reader's knobs and lights for linked
 // programs. Writable items change what sits in the head (dosimeter, holder,
 // filter, lamp, button) and its faults (head, adc); wavelength, led and buzzer
-// show what the program last wrote to the control register.
+// show what the program last wrote to the control register. Writing film slides
+// a dosimeter in by hand (it settles within about a second); reading it gives
+// the dosimeter.
 #include "link/LinkTopic.h"
 
 #include <QTimer>

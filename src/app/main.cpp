@@ -9,6 +9,7 @@
 #include "app/Reader.h"
 #include "core/SettingsStore.h"
 #include "app/Program.h"
+#include "app/PrivilegedStart.h"
 #include "app/UnixSignals.h"
 
 #include <QApplication>
@@ -65,6 +66,11 @@ bool wantsWindow(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    QString privilegeWhy;
+    if (!startPrivileged(argc, argv, &privilegeWhy)) {
+        std::fprintf(stderr, "%s\n", privilegeWhy.toLocal8Bit().constData());
+        return exitcode::NoPortAccess;
+    }
     const bool gui = wantsWindow(argc, argv);
     std::unique_ptr<QCoreApplication> app;
     if (gui)
@@ -72,6 +78,8 @@ int main(int argc, char** argv)
     else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("KALVOR"));
+    if (gui)
+        QGuiApplication::setDesktopFileName(QStringLiteral(KALVOR_DESKTOP_ID));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
 
     Options o;

@@ -30,11 +30,13 @@ QString SettingsError::report() const
         .arg(key, value, file);
 }
 
-SettingsStore::SettingsStore() : SettingsStore(defaultFilePath()) {}
+SettingsStore::SettingsStore() : SettingsStore(defaultFilePath(), systemFilePaths()) {}
 
-SettingsStore::SettingsStore(const QString& filePath)
+SettingsStore::SettingsStore(const QString& filePath, const QStringList& defaultFiles)
     : settings_(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
 {
+    for (const QString& file : defaultFiles)
+        defaults_.push_back(std::make_unique<QSettings>(file, QSettings::IniFormat));
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -47,11 +49,45 @@ QString SettingsStore::defaultFilePath()
     return base + QStringLiteral("/KALVOR/KALVOR.conf");
 }
 
+QStringList SettingsStore::systemFilePaths()
+{
+    // The XDG base directories: a colon-separated list, most important first;
+    // relative entries are ignored, and an empty list means /etc/xdg.
+    QStringList dirs;
+    for (const QString& dir : qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (QDir::isAbsolutePath(dir))
+            dirs << dir;
+    if (dirs.isEmpty())
+        dirs << QStringLiteral("/etc/xdg");
+    QStringList files;
+    for (const QString& dir : dirs)
+        files << QDir::cleanPath(dir + QStringLiteral("/KALVOR/KALVOR.conf"));
+    files.removeDuplicates();
+    return files;
+}
+
 QString SettingsStore::filePath() const { return settings_->fileName(); }
+
+const QSettings* SettingsStore::holder(const QString& key) const
+{
+    if (settings_->contains(fullKey(key)))
+        return settings_.get();
+    for (const auto& d : defaults_)
+        if (d->contains(fullKey(key)))
+            return d.get();
+    return nullptr;
+}
+
+QString SettingsStore::sourceOf(const QString& key) const
+{
+    const QSettings* s = holder(key);
+    return (s ? s : settings_.get())->fileName();
+}
 
 QString SettingsStore::readSetting(const QString& key, const QString& defaultValue) const
 {
-    const QVariant v = settings_->value(fullKey(key));
+    const QSettings* s = holder(key);
+    const QVariant v = s ? s->value(fullKey(key)) : QVariant();
     if (!v.isValid())
         return defaultValue;
     // A value with a comma reads back as a list from an INI file; join it again.
@@ -62,10 +98,13 @@ QString SettingsStore::readSetting(const QString& key, const QString& defaultVal
 
 void SettingsStore::writeSetting(const QString& key, const QString& value)
 {
+    const QSettings* s = holder(key);
+    if (s && s != settings_.get() && readSetting(key, {}) == value)
+        return;
     settings_->setValue(fullKey(key), value);
 }
 
-bool SettingsStore::contains(const QString& key) const { return settings_->contains(fullKey(key)); }
+bool SettingsStore::contains(const QString& key) const { return holder(key) != nullptr; }
 
 void SettingsStore::sync() { settings_->sync(); }
 
@@ -106,7 +145,7 @@ std::int16_t SettingsStore::port() const
     const QString text = readSetting(keys::Port, QStringLiteral("0"));
     const auto v = parseInt16(text);
     if (!v)
-        throw SettingsError(keys::Port, text, filePath());
+        throw SettingsError(keys::Port, text, sourceOf(keys::Port));
     return *v;
 }
 
@@ -116,7 +155,7 @@ float readSingle(const SettingsStore& s, const QString& key)
     const QString text = s.readSetting(key, QStringLiteral("100"));
     const auto v = SettingsStore::parseNumber(text);
     if (!v || std::fabs(*v) > std::numeric_limits<float>::max())
-        throw SettingsError(key, text, s.filePath());
+        throw SettingsError(key, text, s.sourceOf(key));
     return static_cast<float>(*v);
 }
 } // namespace

@@ -1,13 +1,18 @@
 #pragma once
 // Per-user settings of KALVOR: section [Properties] of the INI file
-// $XDG_CONFIG_HOME/KALVOR/KALVOR.conf (~/.config/KALVOR/KALVOR.conf by default).
+// $XDG_CONFIG_HOME/KALVOR/KALVOR.conf (~/.config/KALVOR/KALVOR.conf by default),
+// over the defaults an administrator sets for every account in
+// <dir>/KALVOR/KALVOR.conf for each dir of $XDG_CONFIG_DIRS (/etc/xdg by
+// default). A key in the user's file wins; the system files are only read.
 // Values are text; numbers are written in the C locale and read accepting
 // either decimal separator.
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 class QSettings;
 
@@ -31,16 +36,23 @@ public:
 
 class SettingsStore {
 public:
-    SettingsStore();  // the user's settings file
-    explicit SettingsStore(const QString& filePath);
+    SettingsStore();  // the user's settings file over the system-wide defaults
+    // defaultFiles: read-only defaults, the first that holds a key gives it.
+    explicit SettingsStore(const QString& filePath, const QStringList& defaultFiles = {});
     ~SettingsStore();
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
     static QString defaultFilePath();
+    static QStringList systemFilePaths();
     QString filePath() const;
+    // The file the value of `key` comes from: a system file when only the
+    // defaults hold it, else the user's file.
+    QString sourceOf(const QString& key) const;
 
-    // The raw services: absent key gives the default.
+    // The raw services: absent key gives the default. A write of the value the
+    // system defaults already give, to a key the user's file does not hold, is
+    // left out, so the account keeps following the administrator's value.
     QString readSetting(const QString& key, const QString& defaultValue) const;
     void writeSetting(const QString& key, const QString& value);
     bool contains(const QString& key) const;
@@ -67,7 +79,10 @@ public:
     static std::optional<std::int16_t> parseInt16(const QString& text);
 
 private:
+    const QSettings* holder(const QString& key) const;
+
     std::unique_ptr<QSettings> settings_;
+    std::vector<std::unique_ptr<QSettings>> defaults_;
 };
 
 } // namespace kalvor

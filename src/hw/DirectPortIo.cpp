@@ -22,7 +22,38 @@ const char* kHowToGrant =
     "To run without hardware, start it with --simulate.";
 }
 
+namespace {
+struct OpenedAhead {
+    bool taken = false;
+    std::unique_ptr<DirectPortIo> io;
+    QString why;
+};
+OpenedAhead& openedAhead()
+{
+    static OpenedAhead ahead;
+    return ahead;
+}
+} // namespace
+
+void DirectPortIo::openAhead()
+{
+    OpenedAhead& ahead = openedAhead();
+    ahead.io = openNow(&ahead.why);
+    ahead.taken = true;
+}
+
 std::unique_ptr<DirectPortIo> DirectPortIo::open(QString* why)
+{
+    OpenedAhead& ahead = openedAhead();
+    if (!ahead.taken)
+        return openNow(why);
+    ahead.taken = false;
+    if (!ahead.io && why)
+        *why = ahead.why;
+    return std::move(ahead.io);
+}
+
+std::unique_ptr<DirectPortIo> DirectPortIo::openNow(QString* why)
 {
     std::unique_ptr<DirectPortIo> io(new DirectPortIo);
 #ifdef KALVOR_HAVE_IOPERM

@@ -15,6 +15,10 @@ public:
     // Obtains access to ports 0x100..0x3E3. On failure returns null and puts a
     // plain explanation (what is missing, how to grant it) into *why.
     static std::unique_ptr<DirectPortIo> open(QString* why);
+    // Opens the ports at once and keeps the access (or why it was refused) for
+    // the next open(): for a privileged start, which gives up its privileges
+    // before anything else runs.
+    static void openAhead();
     ~DirectPortIo() override;
 
     std::uint8_t readPort(std::uint16_t port) override;
@@ -22,6 +26,7 @@ public:
 
 private:
     DirectPortIo() = default;
+    static std::unique_ptr<DirectPortIo> openNow(QString* why);
     int devPortFd_ = -1; // >= 0 when going through /dev/port
 };
 

@@ -74,6 +74,7 @@ QString HeadLink::readEeprom(int reg)
 QString HeadLink::getEEPROM()
 {
     const std::uint8_t saved = s_.Control;
+    ++transfers_;
     QString image;
     image.reserve(64);
     for (int reg = 0; reg <= 62; reg += 2) {
@@ -81,6 +82,9 @@ QString HeadLink::getEEPROM()
         clearControlBits(s_.testBase, ctlClock);
     }
     writeControl(s_.testBase, saved);
+    --transfers_;
+    if (afterTransfer && !transferring())
+        afterTransfer();
     return image;
 }
 

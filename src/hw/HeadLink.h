@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 
 namespace kalvor {
 
@@ -33,6 +34,10 @@ public:
     void sendOpcode(std::uint8_t code);
     QString readEeprom(int reg);
     QString getEEPROM();
+    // True while getEEPROM runs: the control byte is the transfer's until it ends.
+    bool transferring() const { return transfers_ > 0; }
+    // Runs each time getEEPROM has ended and put the control byte back.
+    std::function<void()> afterTransfer;
 
     // Card and head check at testPort: 0, or the id of the message it showed.
     int testHead(std::int16_t testPort);
@@ -58,6 +63,7 @@ public:
 private:
     ReaderState& s_;
     PortIo& io_;
+    int transfers_ = 0;
 };
 
 // Hexadecimal text form of an address: upper case, no leading zeros, no prefix.

@@ -246,11 +246,18 @@ void LinkConnection::handle(const link::Request& r)
             send(link::errorLine("UNKNOWN_TOPIC", QStringLiteral("no topic %1").arg(r.topic)));
         return;
     case Command::Get:
-        if (resolve(r, &key))
-            send(topicAt(topicOf(key))->lines(itemOf(key)).value);
+        if (resolve(r, &key)) {
+            LinkTopic* topic = topicAt(topicOf(key));
+            topic->aboutToGet(r.item);
+            send(topic->lines(itemOf(key)).value);
+        }
         return;
     case Command::Sub:
         if (resolve(r, &key)) {
+            // Told before the link exists: what the topic sets on it goes
+            // out once, as the current state below.
+            if (!links_.contains(key))
+                topicAt(topicOf(key))->linked(this, r.item);
             links_.insert(key, r.mode);  // a second SUB only changes the mode
             idleTimer_.stop();           // linked clients are never cut for idling
             send(link::okLine("SUB", r.topic, r.item, r.mode));
@@ -260,7 +267,8 @@ void LinkConnection::handle(const link::Request& r)
         return;
     case Command::Unsub:
         if (resolve(r, &key)) {
-            links_.remove(key);
+            if (links_.remove(key))
+                topicAt(topicOf(key))->unlinked(this, r.item);
             dropPending(key);
             armIdle();
             send(link::okLine("UNSUB", r.topic, r.item));
@@ -268,7 +276,7 @@ void LinkConnection::handle(const link::Request& r)
         return;
     case Command::Put:
         if (resolve(r, &key)) {
-            const PutResult result = topicAt(topicOf(key))->put(r.item, r.value);
+            const PutResult result = topicAt(topicOf(key))->putFrom(this, r.item, r.value);
             if (result.ok)
                 send(link::okLine("PUT", r.topic, r.item));
             else
@@ -339,6 +347,10 @@ void LinkConnection::finish()
     gone_ = true;
     stallTimer_.stop();
     idleTimer_.stop();
+    links_.clear();
+    for (const QPointer<LinkTopic>& topic : topics_)
+        if (topic)
+            topic->clientGone(this);
     emit finished();
 }
 

@@ -3,6 +3,8 @@
 #include <QStringDecoder>
 #include <QVarLengthArray>
 
+#include <algorithm>
+
 namespace kalvor::link {
 
 namespace {
@@ -513,12 +515,14 @@ std::optional<ItemReply> itemReply(const Reply& reply)
 
 std::optional<ItemName> splitItemName(const QString& name, QString* why)
 {
-    const QStringList parts = name.split(QLatin1Char('!'));
-    if (parts.size() == 1 && !name.isEmpty())
+    // TOPIC:ITEM is the shell-safe form; TOPIC!ITEM is the same name.
+    const qsizetype separators = name.count(QLatin1Char(':')) + name.count(QLatin1Char('!'));
+    if (separators == 0 && !name.isEmpty())
         return ItemName{QString::fromLatin1(kDefaultTopic), name};
-    if (parts.size() == 2 && !parts[0].isEmpty() && !parts[1].isEmpty())
-        return ItemName{parts[0], parts[1]};
-    fail(why, QStringLiteral("\"%1\" is not ITEM or TOPIC!ITEM").arg(name));
+    const qsizetype cut = std::max(name.indexOf(QLatin1Char(':')), name.indexOf(QLatin1Char('!')));
+    if (separators == 1 && cut > 0 && cut < name.size() - 1)
+        return ItemName{name.left(cut), name.mid(cut + 1)};
+    fail(why, QStringLiteral("\"%1\" is not ITEM or TOPIC:ITEM").arg(name));
     return std::nullopt;
 }
 

@@ -117,7 +117,8 @@ struct ItemName {
     QString item;
 };
 
-// "A" is item A of topic "data"; "simulator!dosimeter" names the topic.
+// "A" is item A of topic "data"; "simulator:dosimeter" (or "simulator!dosimeter")
+// names the topic.
 std::optional<ItemName> splitItemName(const QString& name, QString* why = nullptr);
 
 } // namespace kalvor::link

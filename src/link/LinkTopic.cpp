@@ -49,4 +49,14 @@ PutResult LinkTopic::put(const QString& item, const QString&)
             QStringLiteral("items of topic %1 are read-only (%2)").arg(name_, item)};
 }
 
+PutResult LinkTopic::putFrom(LinkClient, const QString& item, const QString& text) { return put(item, text); }
+
+void LinkTopic::aboutToGet(const QString&) {}
+
+void LinkTopic::linked(LinkClient, const QString&) {}
+
+void LinkTopic::unlinked(LinkClient, const QString&) {}
+
+void LinkTopic::clientGone(LinkClient) {}
+
 } // namespace kalvor

@@ -30,6 +30,9 @@ struct ItemLines {
     QByteArray changed;  // CHANGED <topic> <item> <seq>
 };
 
+// One connected client, as the hooks below name it; valid until clientGone.
+using LinkClient = const void*;
+
 class LinkTopic : public QObject {
     Q_OBJECT
 public:
@@ -52,6 +55,15 @@ public:
     // The item's current lines, encoded at most once per set however many
     // clients receive them.
     const ItemLines& lines(int index) const;
+
+    // Hooks for topics whose items cost something to keep current or that
+    // must know who wrote them; the link service calls them, the base does
+    // nothing (putFrom calls put).
+    virtual PutResult putFrom(LinkClient client, const QString& item, const QString& text);
+    virtual void aboutToGet(const QString& item);                 // before a GET is answered
+    virtual void linked(LinkClient client, const QString& item);   // a new link (not a mode change)
+    virtual void unlinked(LinkClient client, const QString& item); // UNSUB of a link
+    virtual void clientGone(LinkClient client);                    // disconnected; its links are gone
 
 signals:
     void itemSet(const QString& item, const kalvor::ItemValue& value);

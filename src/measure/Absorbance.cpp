@@ -4,6 +4,7 @@
 #include "core/MessageSink.h"
 #include "hw/HeadLink.h"
 #include "measure/Acquisition.h"
+#include "measure/DecimalFormat.h"
 
 namespace kalvor {
 
@@ -11,9 +12,7 @@ QString formatAbsorbance(double a)
 {
     if (a > Absorbance::kDisplayLimit)
         return QStringLiteral(">3.0");
-    QString text = QString::number(a, 'f', 3);
-    if (text == QStringLiteral("-0.000"))
-        text = QStringLiteral("0.000");
+    QString text = formatThreeDecimals(a);
     if (text.size() == 5)
         text.prepend(QLatin1Char(' '));
     return text;
@@ -26,6 +25,8 @@ void Absorbance::zero()
         showMessage(loadText(1008));
     acq_.getVoltages();
     s_.z1 = s_.v1;
+    if (hooks_.zeroTaken)
+        hooks_.zeroTaken();
     if (s_.z1 < kBlockedPath)
         showMessage(loadText(1011));
     else if (s_.z1 < kDimLamp)
@@ -36,7 +37,10 @@ void Absorbance::zero()
 void Absorbance::getA()
 {
     acq_.getVoltages();
-    hooks_.setCaptionA(formatAbsorbance(s_.z1 - s_.v1));
+    const double a = s_.z1 - s_.v1;
+    if (hooks_.readingTaken)
+        hooks_.readingTaken(a);
+    hooks_.setCaptionA(formatAbsorbance(a));
     hooks_.setReadTimer(true);
 }
 

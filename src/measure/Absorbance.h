@@ -11,14 +11,19 @@ namespace kalvor {
 class Acquisition;
 class HeadLink;
 
-// The caption of label A for an absorbance: ">3.0" above 3.0, otherwise three
-// decimals with a leading blank for a five-character text. A value that rounds
-// to zero shows " 0.000", never "-0.000".
+// The caption of label A for an absorbance: ">3.0" above 3.0, otherwise the
+// reading's three-decimal text (formatThreeDecimals, as the filter check shows
+// it) with a leading blank when that text has five characters. A value that
+// rounds to zero shows " 0.000", never "-0.000".
 QString formatAbsorbance(double a);
 
 struct AbsorbanceHooks {
     std::function<void(bool)> setReadTimer;        // enable/disable tmrRead
     std::function<void(const QString&)> setCaptionA; // label A and its data item
+    // Optional: right after the zero value is taken (before any caution), and
+    // with each reading's absorbance before label A is set.
+    std::function<void()> zeroTaken = nullptr;
+    std::function<void(double)> readingTaken = nullptr;
 };
 
 class Absorbance {

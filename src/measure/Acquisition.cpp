@@ -16,6 +16,8 @@ double Acquisition::getADC()
     int failed = 0;
     while (!(io_.readPort(HeadLink::port(s_.base, regStatus)) & stsAdcDone)) {
         if (++failed >= kPollLimit) {
+            if (timedOut)
+                timedOut();
             showMessage(loadText(1007) + loadText(1000) + QStringLiteral("1007-A"));
             if (onTimeout_)
                 onTimeout_();
@@ -33,7 +35,7 @@ int Acquisition::toCount(double raw)
     return count > 4095 ? 4095 : count;
 }
 
-double Acquisition::peakCount(Histogram& counters, int m)
+double Acquisition::peakCount(Histogram& counters, int m, int* peak)
 {
     counters[m + 1] = 0;
     // The peak among the 21 counts m-20..m (only counts that exist); ties go to the higher count.
@@ -42,6 +44,8 @@ double Acquisition::peakCount(Histogram& counters, int m)
     for (int i = m - 1; i >= lowest; --i)
         if (counters[i] > counters[p])
             p = i;
+    if (peak)
+        *peak = p;
     const double below = p > 0 ? counters[p - 1] : 0.0;
     const double at = counters[p];
     const double above = counters[p + 1];
@@ -54,13 +58,21 @@ void Acquisition::getVoltages()
         qFatal("KALVOR: the head gain is %g; a reading needs a positive gain", s_.rdrGain);
     Histogram counters{};
     int m = 0;
+    int lowest = 4095;
     for (int n = 0; n < kConversions; ++n) {
         const int count = toCount(getADC());
         ++counters[count];
         if (count > m)
             m = count;
+        if (count < lowest)
+            lowest = count;
     }
-    const double c = peakCount(counters, m);
+    int inWindow = 0;
+    for (int i = m; i >= 0 && i > m - kWindow; --i)
+        inWindow += counters[i];
+    int p = m;
+    const double c = peakCount(counters, m, &p);
+    spread_ = {lowest, m, p, inWindow};
     const double x = (c / 409.5 - 5.0) / s_.rdrGain;
     s_.v1 = std::fabs(x - s_.oldv1) < 0.02 ? (s_.oldv1 + x) / 2.0 : x;
     s_.oldv1 = s_.v1;

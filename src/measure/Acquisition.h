@@ -15,6 +15,15 @@ namespace kalvor {
 // hook has run, so that the reading in progress is abandoned.
 struct ReadingAbandoned {};
 
+// How the conversions of one reading lay: what tells a sound reading from one
+// of a converter at its end, an unlit photometer or an unsteady input.
+struct ReadingSpread {
+    int lowest = 0;   // lowest count
+    int highest = 0;  // highest count (m)
+    int peak = 0;     // the most frequent count among the top 21
+    int inWindow = 0; // conversions within the top 21 counts
+};
+
 class Acquisition {
 public:
     static constexpr int kConversions = 1200;
@@ -33,14 +42,22 @@ public:
     // The reduction step alone, on a finished histogram with highest count m:
     // returns the interpolated count.
     using Histogram = std::array<std::int16_t, 4097>;
-    static double peakCount(Histogram& counters, int m);
+    // `peak`, when given, receives the count the interpolation centres on.
+    static double peakCount(Histogram& counters, int m, int* peak = nullptr);
     // Raw conversion value to a histogram count: halves to even, capped at 4095.
     static int toCount(double raw);
+
+    // The spread of the last reading taken by getVoltages (any caller's).
+    const ReadingSpread& lastSpread() const { return spread_; }
+
+    // Runs when a conversion has timed out, before the time-out is reported.
+    std::function<void()> timedOut;
 
 private:
     ReaderState& s_;
     PortIo& io_;
     std::function<void()> onTimeout_;
+    ReadingSpread spread_;
 };
 
 } // namespace kalvor

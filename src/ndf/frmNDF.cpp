@@ -4,7 +4,7 @@
 #include "core/MessageCatalog.h"
 #include "core/MessageSink.h"
 #include "ui/Twips.h"
-#include "ndf/NdfFormat.h"
+#include "measure/DecimalFormat.h"
 #include "ndf/NdfHost.h"
 
 #include <QKeyEvent>
@@ -52,6 +52,7 @@ frmNDF::frmNDF(NdfHost& host, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmNDF"));
     setModal(true);
+    setFont(dialogFont());
     buildControls();
     placeWindow();
     Form_Load();
@@ -149,7 +150,7 @@ void frmNDF::readFilter(double& result, QLabel* resultLabel, const QString& item
     setFilterButtonsEnabled(false);
     host_.getVoltages();
     result = zNDF_ - host_.v1();
-    resultLabel->setText(formatNdf(result));
+    resultLabel->setText(formatThreeDecimals(result));
     host_.setFilterItem(item, resultLabel->text());
     resultLabel->show();
     setFilterButtonsEnabled(true);

@@ -1,37 +1,27 @@
 #include "portsetup/PictureButton.h"
 
-#include <QMouseEvent>
+#include <QPainter>
 
 namespace kalvor {
 
-PictureButton::PictureButton(const QPixmap& picture, QWidget* parent) : QLabel(parent)
+PictureButton::PictureButton(const QPixmap& picture, QWidget* parent) : QAbstractButton(parent), picture_(picture)
 {
-    setPixmap(picture);
-    setScaledContents(true);
-    setFrameShape(QFrame::NoFrame);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
 }
 
-void PictureButton::mousePressEvent(QMouseEvent* event)
+void PictureButton::paintEvent(QPaintEvent*)
 {
-    if (event->button() == Qt::LeftButton) {
-        pressed_ = true;
-        event->accept();
+    QPainter p(this);
+    p.drawPixmap(rect(), picture_);
+    if (!hasFocus())
         return;
-    }
-    QLabel::mousePressEvent(event);
-}
-
-void PictureButton::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton && pressed_) {
-        pressed_ = false;
-        event->accept();
-        if (rect().contains(event->position().toPoint()))
-            emit clicked();
-        return;
-    }
-    QLabel::mouseReleaseEvent(event);
+    // A dotted black and white rectangle: seen on the red switch body as
+    // well as on the white and grey slot.
+    const QRect frame = rect().adjusted(0, 0, -1, -1);
+    p.setPen(QPen(Qt::white, 1));
+    p.drawRect(frame);
+    p.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    p.drawRect(frame);
 }
 
 } // namespace kalvor

@@ -1,24 +1,26 @@
 #pragma once
 // A picture that reports a click: a press and a release of the left button
-// over it. It takes no focus and draws no border.
-#include <QLabel>
+// over it, or Space while it has the keyboard focus. It draws no border and
+// takes the focus only from the Tab key, never from the mouse; while it has
+// the focus a focus rectangle is drawn over the picture.
+#include <QAbstractButton>
+#include <QPixmap>
 
 namespace kalvor {
 
-class PictureButton : public QLabel {
+class PictureButton : public QAbstractButton {
     Q_OBJECT
 public:
     explicit PictureButton(const QPixmap& picture, QWidget* parent = nullptr);
 
-signals:
-    void clicked();
+    const QPixmap& picture() const { return picture_; }
+    QSize sizeHint() const override { return picture_.size(); }
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    bool pressed_ = false;
+    QPixmap picture_;
 };
 
 } // namespace kalvor

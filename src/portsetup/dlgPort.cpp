@@ -4,6 +4,7 @@
 #include "core/MessageCatalog.h"
 #include "core/MessageSink.h"
 #include "ui/Twips.h"
+#include "portsetup/AddressBox.h"
 #include "portsetup/DipSwitches.h"
 #include "portsetup/PictureButton.h"
 #include "portsetup/PortDialogHost.h"
@@ -52,7 +53,7 @@ dlgPort::dlgPort(PortDialogHost& host, QWidget* parent)
       host_(host)
 {
     setObjectName(QStringLiteral("dlgPort"));
-    setFont(arialFont(8.25, false));
+    setFont(dialogFont());
     buildControls();
     setFixedSize(twipsToPx(kClientWidth, this), twipsToPx(kClientHeight, this));
 }
@@ -65,8 +66,9 @@ void dlgPort::buildControls()
     lblPortAddress = wrappedLabel(this, "lblPortAddress");
     placeTwips(lblPortAddress, 240, 1560, 2175, 615);
 
-    // A read-only text field: sunken, white, the text centred.
-    txtPort = new QLabel(this);
+    // A read-only text field: sunken, white, the text centred. Up and Down
+    // step the address from the keyboard, as the spin control's arrows do.
+    txtPort = new AddressBox(this);
     txtPort->setObjectName(QStringLiteral("txtPort"));
     txtPort->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
     txtPort->setAlignment(Qt::AlignCenter);
@@ -79,6 +81,10 @@ void dlgPort::buildControls()
         txtPort->setPalette(pal);
     }
     placeTwips(txtPort, 2520, 1680, 450, 255);
+    txtPort->setAccessibleName(QStringLiteral("Port address"));
+    txtPort->setAccessibleDescription(QStringLiteral("Up and Down step the address by 8"));
+    connect(txtPort, &AddressBox::stepUp, this, &dlgPort::UpDown1_UpClick);
+    connect(txtPort, &AddressBox::stepDown, this, &dlgPort::UpDown1_DownClick);
 
     UpDown1 = new SpinButtons(this);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
@@ -130,6 +136,13 @@ void dlgPort::buildControls()
         placeTwips(DIPoff[i], 120 + 240 * i, 0, 240, 720);
         connect(DIPoff[i], &PictureButton::clicked, this, [this, i] { DIPoff_Click(i); });
         DIPoff[i]->hide();
+
+        // Reached with Tab and toggled with Space.
+        const QString name = QStringLiteral("DIP switch %1").arg(DipSwitches::boardNumber(i));
+        DIP[i]->setAccessibleName(name + QStringLiteral(", on"));
+        DIPoff[i]->setAccessibleName(name + QStringLiteral(", off"));
+        for (PictureButton* picture : {DIP[i], DIPoff[i]})
+            picture->setAccessibleDescription(QStringLiteral("Space toggles the switch"));
     }
 
     btnTest = plainButton(this, "btnTest");
@@ -159,6 +172,20 @@ void dlgPort::buildControls()
     cmdCancel = plainButton(this, "cmdCancel");
     placeTwips(cmdCancel, 7080, 720, 1215, 375);
     connect(cmdCancel, &QPushButton::clicked, this, &dlgPort::cmdCancel_Click);
+
+    // The keyboard's way through: the address, the switches left to right,
+    // then the buttons.
+    QWidget* previous = txtPort;
+    for (int i = 0; i < DipSwitches::count; ++i) {
+        for (QWidget* picture : {static_cast<QWidget*>(DIP[i]), static_cast<QWidget*>(DIPoff[i])}) {
+            setTabOrder(previous, picture);
+            previous = picture;
+        }
+    }
+    for (QWidget* b : {btnTest, OKButton, cmdCancel}) {
+        setTabOrder(previous, b);
+        previous = b;
+    }
 }
 
 void dlgPort::showEvent(QShowEvent* event)
@@ -211,10 +238,20 @@ void dlgPort::txtPort_Change()
 void dlgPort::showSwitches()
 {
     const DipSwitches switches = DipSwitches::fromAddress(newBase_);
-    for (int i = 0; i < DipSwitches::count; ++i) {
-        DIP[i]->setHidden(!switches.isOn(i));
-        DIPoff[i]->setHidden(switches.isOn(i));
-    }
+    for (int i = 0; i < DipSwitches::count; ++i)
+        showSwitch(i, switches.isOn(i));
+}
+
+void dlgPort::showSwitch(int index, bool on)
+{
+    PictureButton* shown = on ? DIP[index] : DIPoff[index];
+    PictureButton* hidden = on ? DIPoff[index] : DIP[index];
+    // A switch that has the keyboard focus keeps it across the change of picture.
+    const bool focused = focusWidget() == hidden;
+    hidden->hide();
+    shown->show();
+    if (focused)
+        shown->setFocus(Qt::OtherFocusReason);
 }
 
 void dlgPort::readSwitches()
@@ -238,15 +275,13 @@ void dlgPort::UpDown1_DownClick() { stepAddress(false); }
 
 void dlgPort::DIP_Click(int index)
 {
-    DIP[index]->hide();
-    DIPoff[index]->show();
+    showSwitch(index, false);
     readSwitches();
 }
 
 void dlgPort::DIPoff_Click(int index)
 {
-    DIPoff[index]->hide();
-    DIP[index]->show();
+    showSwitch(index, true);
     readSwitches();
 }
 

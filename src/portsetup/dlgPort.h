@@ -17,6 +17,7 @@ class QFrame;
 
 namespace kalvor {
 
+class AddressBox;
 class PortDialogHost;
 class PictureButton;
 class SpinButtons;
@@ -50,6 +51,8 @@ private:
 
     void showSwitches();
     void readSwitches();
+    // Shows the on or the off picture of one switch and hides the other.
+    void showSwitch(int index, bool on);
     // Sets the address display; a different text runs txtPort_Change.
     void setPortText(const QString& text);
     void stepAddress(bool up);
@@ -62,7 +65,7 @@ private:
 
     QLabel* lblPortInstructions = nullptr;
     QLabel* lblPortAddress = nullptr;
-    QLabel* txtPort = nullptr;
+    AddressBox* txtPort = nullptr;
     SpinButtons* UpDown1 = nullptr;
     QLabel* lblSwitchHdr1 = nullptr;
     QLabel* lblSwitchHdr2 = nullptr;

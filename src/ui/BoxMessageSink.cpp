@@ -1,5 +1,8 @@
 #include "ui/BoxMessageSink.h"
 
+#include "ui/Fonts.h"
+
+#include <QAbstractButton>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <cstdio>
@@ -22,9 +25,17 @@ void BoxMessageSink::showMessage(const QString& text)
         std::fflush(stderr);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("KALVOR"), text, QMessageBox::Ok);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    makeMessageBox(text)->exec();
+}
+
+std::unique_ptr<QMessageBox> makeMessageBox(const QString& text)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QStringLiteral("KALVOR"), text, QMessageBox::Ok);
+    box->setTextFormat(Qt::PlainText);
+    box->setFont(dialogFont());
+    // Some styles put a tick on a dialog's OK button; this box has no icons.
+    box->button(QMessageBox::Ok)->setIcon(QIcon());
+    return box;
 }
 
 } // namespace kalvor

@@ -15,6 +15,11 @@ inline QFont arialFont(double pointSize, bool bold)
     return f;
 }
 
+// The dialogs' default font: every dialog and message box of the program shows
+// its texts in it, except the few controls with a font of their own (the port
+// dialog's board numbers, the filter check's header).
+inline QFont dialogFont() { return arialFont(8.25, false); }
+
 inline QFont courierNewFont(double pointSize, bool bold)
 {
     QFont f;

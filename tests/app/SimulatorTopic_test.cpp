@@ -17,7 +17,7 @@ TEST(SimulatorTopic, StartsWithTheCardsState)
     const QStringList expected{QStringLiteral("dosimeter"), QStringLiteral("holder"), QStringLiteral("filter"),
                                QStringLiteral("lamp"),      QStringLiteral("button"), QStringLiteral("head"),
                                QStringLiteral("adc"),       QStringLiteral("wavelength"), QStringLiteral("led"),
-                               QStringLiteral("buzzer")};
+                               QStringLiteral("buzzer"),    QStringLiteral("film")};
     EXPECT_EQ(topic.items(), expected);
     EXPECT_EQ(topic.text("dosimeter"), QStringLiteral("0.25"));
     EXPECT_EQ(topic.text("holder"), QStringLiteral("film"));
@@ -29,6 +29,7 @@ TEST(SimulatorTopic, StartsWithTheCardsState)
     EXPECT_EQ(topic.text("wavelength"), QStringLiteral("primary"));
     EXPECT_EQ(topic.text("led"), QStringLiteral("0"));
     EXPECT_EQ(topic.text("buzzer"), QStringLiteral("0"));
+    EXPECT_EQ(topic.text("film"), QStringLiteral("0.25"));
 }
 
 TEST(SimulatorTopic, PutAppliesToTheCard)
@@ -42,6 +43,15 @@ TEST(SimulatorTopic, PutAppliesToTheCard)
     EXPECT_FALSE(card.readPort(0x302) & stsNoDosimeter);
     EXPECT_TRUE(topic.put("dosimeter", "none").ok);
     EXPECT_FALSE(card.dosimeter().has_value());
+
+    // A film slid in is sensed at once and still settling.
+    EXPECT_TRUE(topic.put("film", "0.8").ok);
+    EXPECT_EQ(card.dosimeter(), 0.8);
+    EXPECT_FALSE(card.readPort(0x302) & stsNoDosimeter);
+    EXPECT_TRUE(card.physics().settling());
+    EXPECT_TRUE(topic.put("film", "none").ok);
+    EXPECT_FALSE(card.dosimeter().has_value());
+    EXPECT_FALSE(card.physics().settling());
 
     EXPECT_TRUE(topic.put("holder", "filter").ok);
     EXPECT_TRUE(topic.put("filter", "MEDIUM").ok);
@@ -70,7 +80,8 @@ TEST(SimulatorTopic, BadValuesAndReadOnlyItemsAreRefused)
         const char* item;
         const char* text;
     } bad[] = {{"dosimeter", "-1"}, {"dosimeter", "x"}, {"holder", "box"}, {"filter", "grey"},
-               {"lamp", "2.5"},     {"button", "yes"},  {"head", "off"},   {"adc", "broken"}};
+               {"lamp", "2.5"},     {"button", "yes"},  {"head", "off"},   {"adc", "broken"},
+               {"film", "11"}};
     for (const auto& b : bad) {
         const quint64 seq = topic.value(b.item).seq;
         const PutResult r = topic.put(b.item, b.text);

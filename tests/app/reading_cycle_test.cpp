@@ -9,6 +9,7 @@
 #include "app/Reader.h"
 #include "core/SettingsStore.h"
 #include "hw/sim/SimulatedCard.h"
+#include "support/RecordingPort.h"
 #include "support/TempSettings.h"
 
 #include <QElapsedTimer>
@@ -29,31 +30,14 @@ namespace {
 constexpr std::uint16_t kBase = 0x300;
 constexpr std::uint16_t kControlPort = kBase + 3;
 
-// The simulated card, with every write to the control register recorded.
-class TracedCard : public PortIo {
-public:
-    sim::SimulatedCard card;
-    std::vector<std::uint8_t> controlWrites;
-    std::function<void(std::uint16_t, std::uint8_t)> onWrite;
-
-    std::uint8_t readPort(std::uint16_t port) override { return card.readPort(port); }
-    void writePort(std::uint16_t port, std::uint8_t value) override
-    {
-        if (port == kControlPort)
-            controlWrites.push_back(value);
-        if (onWrite)
-            onWrite(port, value);
-        card.writePort(port, value);
-    }
-};
-
 using Bytes = std::vector<std::uint8_t>;
 
 class ReadingCycle : public ::testing::Test {
 protected:
     test::TempSettings tmp;
     RecordingMessageSink messages;
-    TracedCard io;
+    sim::SimulatedCard card;
+    test::RecordingPort io{card}; // every access on its way to the card
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<LinkTopic> data{createDataTopic(nullptr)};
     std::unique_ptr<Reader> reader;
@@ -63,7 +47,7 @@ protected:
     {
         setEndProgramHandler([](int s) { throw ProgramEnded{s}; });
         clearEndProgramSteps();
-        io.card.setNoiseSigma(0.0);
+        card.setNoiseSigma(0.0);
         tmp.writeFileText("[Properties]\nPort=768\n");
         settings = std::make_unique<SettingsStore>(tmp.filePath());
         reader = std::make_unique<Reader>(io, *settings, *data);
@@ -72,7 +56,7 @@ protected:
         window->Form_Load(); // primary stored by default: Control 0x02, Settling
         ASSERT_EQ(reader->state.Control, 0x02);
         ASSERT_TRUE(messages.messages.isEmpty()) << messages.messages.join('|').toStdString();
-        io.controlWrites.clear();
+        io.clearLog();
     }
     void TearDown() override
     {
@@ -83,14 +67,14 @@ protected:
 
     bool settling() const { return reader->tmrDelayZero.isActive() && !reader->tmrRead.isActive(); }
     bool reading() const { return !reader->tmrDelayZero.isActive() && reader->tmrRead.isActive(); }
-    std::uint64_t conversions() const { return io.card.conversions(); }
+    std::uint64_t conversions() const { return card.conversions(); }
 
     // From the start-up's Settling into Reading, with the zero taken.
     void zeroOnce()
     {
         reader->tmrDelayZero_Timer();
         ASSERT_TRUE(reading());
-        io.controlWrites.clear();
+        io.clearLog();
     }
 };
 
@@ -103,8 +87,8 @@ TEST_F(ReadingCycle, SecondaryWritesPulseAtOnceClearsItOneTickLaterAndZeroesAtTh
     const std::uint64_t before = conversions();
 
     reader->mnuSecondary_Click();
-    EXPECT_EQ(io.controlWrites, Bytes{0x07});
-    EXPECT_EQ(io.card.wavelength(), sim::Wavelength::Secondary);
+    EXPECT_EQ(io.writesTo(kControlPort), Bytes{0x07});
+    EXPECT_EQ(card.wavelength(), sim::Wavelength::Secondary);
     EXPECT_EQ(data->text(item::WL), data->text(item::lblA2));
     EXPECT_EQ(data->text(item::WL), QStringLiteral("600 nm"));
     EXPECT_TRUE(reader->secondaryChecked());
@@ -113,13 +97,13 @@ TEST_F(ReadingCycle, SecondaryWritesPulseAtOnceClearsItOneTickLaterAndZeroesAtTh
     EXPECT_TRUE(settling());
 
     reader->tmrDelayZero_Timer(); // first tick: only the pulse bit goes
-    EXPECT_EQ(io.controlWrites, (Bytes{0x07, 0x03}));
+    EXPECT_EQ(io.writesTo(kControlPort), (Bytes{0x07, 0x03}));
     EXPECT_TRUE(settling());
     EXPECT_EQ(conversions(), before);
     EXPECT_EQ(reader->state.z1, primaryZero);
 
     reader->tmrDelayZero_Timer(); // second tick: the zero
-    EXPECT_EQ(io.controlWrites, (Bytes{0x07, 0x03}));
+    EXPECT_EQ(io.writesTo(kControlPort), (Bytes{0x07, 0x03}));
     EXPECT_TRUE(reading());
     EXPECT_EQ(conversions(), before + 1200);
     EXPECT_NEAR(reader->state.z1, 1.0, 0.01); // the secondary lamp level
@@ -133,13 +117,13 @@ TEST_F(ReadingCycle, PrimaryClearsBothWavelengthBitsAndZeroesAtTheFirstTick)
     reader->mnuSecondary_Click();
     reader->tmrDelayZero_Timer();
     reader->tmrDelayZero_Timer();
-    ASSERT_EQ(io.controlWrites, (Bytes{0x22, 0x27, 0x23}));
-    io.controlWrites.clear();
+    ASSERT_EQ(io.writesTo(kControlPort), (Bytes{0x22, 0x27, 0x23}));
+    io.clearLog();
     const std::uint64_t before = conversions();
 
     reader->mnuPrimary_Click();
-    EXPECT_EQ(io.controlWrites, Bytes{0x22});
-    EXPECT_EQ(io.card.wavelength(), sim::Wavelength::Primary);
+    EXPECT_EQ(io.writesTo(kControlPort), Bytes{0x22});
+    EXPECT_EQ(card.wavelength(), sim::Wavelength::Primary);
     EXPECT_EQ(data->text(item::WL), QStringLiteral("510 nm"));
     EXPECT_TRUE(reader->primaryChecked());
     EXPECT_FALSE(reader->secondaryChecked());
@@ -147,7 +131,7 @@ TEST_F(ReadingCycle, PrimaryClearsBothWavelengthBitsAndZeroesAtTheFirstTick)
     EXPECT_TRUE(settling());
 
     reader->tmrDelayZero_Timer();
-    EXPECT_EQ(io.controlWrites, Bytes{0x22});
+    EXPECT_EQ(io.writesTo(kControlPort), Bytes{0x22});
     EXPECT_TRUE(reading());
     EXPECT_EQ(conversions(), before + 1200);
     EXPECT_NEAR(reader->state.z1, 1.2, 0.01);
@@ -157,10 +141,10 @@ TEST_F(ReadingCycle, ChoosingTheCheckedWavelengthAgainReZeroes)
 {
     zeroOnce();
     reader->tmrRead_Timer();
-    io.card.setLampFraction(0.75); // the lamp has aged: a new zero must show it
+    card.setLampFraction(0.75); // the lamp has aged: a new zero must show it
 
     reader->mnuPrimary_Click();
-    EXPECT_EQ(io.controlWrites, Bytes{0x02});
+    EXPECT_EQ(io.writesTo(kControlPort), Bytes{0x02});
     EXPECT_TRUE(settling());
     reader->tmrDelayZero_Timer();
     EXPECT_TRUE(reading());
@@ -173,7 +157,7 @@ TEST_F(ReadingCycle, ZeroCommandWhileSettlingStaysSettlingAndOneZeroFollows)
     zeroOnce();
     reader->mnuZero_Click();
     EXPECT_TRUE(settling());
-    EXPECT_TRUE(io.controlWrites.empty());
+    EXPECT_TRUE(io.writesTo(kControlPort).empty());
 
     // While settling after a switch to the secondary wavelength.
     reader->mnuSecondary_Click();
@@ -187,7 +171,7 @@ TEST_F(ReadingCycle, ZeroCommandWhileSettlingStaysSettlingAndOneZeroFollows)
     reader->tmrDelayZero_Timer();
     EXPECT_TRUE(reading());
     EXPECT_EQ(conversions(), before + 1200);
-    EXPECT_EQ(io.controlWrites, (Bytes{0x07, 0x03}));
+    EXPECT_EQ(io.writesTo(kControlPort), (Bytes{0x07, 0x03}));
 }
 
 TEST_F(ReadingCycle, RepeatedZeroCommandsUnderRealTicksGiveExactlyOneZero)
@@ -201,7 +185,7 @@ TEST_F(ReadingCycle, RepeatedZeroCommandsUnderRealTicksGiveExactlyOneZero)
     ASSERT_TRUE(QTest::qWaitFor([this] { return reader->tmrRead.isActive(); }, 5000));
     EXPECT_FALSE(reader->tmrDelayZero.isActive());
     EXPECT_EQ(conversions(), before + 1200);
-    EXPECT_EQ(io.controlWrites, (Bytes{0x07, 0x03}));
+    EXPECT_EQ(io.writesTo(kControlPort), (Bytes{0x07, 0x03}));
 }
 
 // ---- Readings ----
@@ -211,19 +195,19 @@ TEST_F(ReadingCycle, ReadingRunsWithTheReadTimerOffAndReArmsIt)
     zeroOnce();
     int startsSeen = 0;
     int startsWithTimerOn = 0;
-    io.onWrite = [&](std::uint16_t port, std::uint8_t) {
-        if (port == kBase + 1) {
+    io.onAccess = [&](const test::PortAccess& a) {
+        if (a.kind == test::PortAccess::Write && a.port == kBase + 1) {
             ++startsSeen;
             startsWithTimerOn += reader->tmrRead.isActive() ? 1 : 0;
         }
     };
     reader->tmrRead_Timer();
-    io.onWrite = nullptr;
+    io.onAccess = nullptr;
     EXPECT_EQ(startsSeen, 1200);
     EXPECT_EQ(startsWithTimerOn, 0);
     EXPECT_TRUE(reading());
     EXPECT_NE(data->text(item::A), QStringLiteral("Zeroing"));
-    EXPECT_TRUE(io.controlWrites.empty());
+    EXPECT_TRUE(io.writesTo(kControlPort).empty());
 }
 
 TEST_F(ReadingCycle, LabelShowsZeroingUntilTheFirstReadingAndEveryReadingSetsTheItem)
@@ -254,14 +238,14 @@ TEST_F(ReadingCycle, LabelShowsZeroingUntilTheFirstReadingAndEveryReadingSetsThe
 TEST_F(ReadingCycle, DosimeterInsertedAfterTheZeroReadsItsAbsorbance)
 {
     zeroOnce();
-    io.card.setDosimeter(0.5);
+    card.setDosimeter(0.5);
     reader->tmrRead_Timer();
     const QString a = data->text(item::A);
     EXPECT_TRUE(a.startsWith(QLatin1Char(' '))) << a.toStdString();
     EXPECT_NEAR(a.toDouble(), 0.5, 0.01) << a.toStdString();
     EXPECT_TRUE(messages.messages.isEmpty());
 
-    io.card.setDosimeter(3.5); // beyond the display limit; the cycle goes on
+    card.setDosimeter(3.5); // beyond the display limit; the cycle goes on
     reader->tmrRead_Timer();
     EXPECT_EQ(data->text(item::A), QStringLiteral(">3.0"));
     EXPECT_TRUE(reading());
@@ -269,7 +253,7 @@ TEST_F(ReadingCycle, DosimeterInsertedAfterTheZeroReadsItsAbsorbance)
 
 TEST_F(ReadingCycle, DosimeterPresentAtTheZeroIsReportedBeforeTheZeroReading)
 {
-    io.card.setDosimeter(0.3);
+    card.setDosimeter(0.3);
     const std::uint64_t before = conversions();
     std::vector<std::uint64_t> conversionsWhenShown;
     messages.onShow = [&](const QString&) { conversionsWhenShown.push_back(conversions()); };
@@ -282,13 +266,13 @@ TEST_F(ReadingCycle, DosimeterPresentAtTheZeroIsReportedBeforeTheZeroReading)
 
 TEST_F(ReadingCycle, DimLampAndBlockedPathCautionsAtTheZero)
 {
-    io.card.setLampFraction(0.25); // zero 0.3 V
+    card.setLampFraction(0.25); // zero 0.3 V
     reader->tmrDelayZero_Timer();
     EXPECT_EQ(messages.messages, QStringList{loadText(1010)});
     EXPECT_TRUE(reading());
 
     messages.messages.clear();
-    io.card.setLampFraction(0.1); // zero 0.12 V
+    card.setLampFraction(0.1); // zero 0.12 V
     reader->mnuZero_Click();
     reader->tmrDelayZero_Timer();
     EXPECT_EQ(messages.messages, QStringList{loadText(1011)});
@@ -296,7 +280,7 @@ TEST_F(ReadingCycle, DimLampAndBlockedPathCautionsAtTheZero)
     EXPECT_NEAR(reader->state.z1, 0.12, 0.01);
 
     messages.messages.clear();
-    io.card.setLampFraction(0.5); // zero 0.6 V: no caution
+    card.setLampFraction(0.5); // zero 0.6 V: no caution
     reader->mnuZero_Click();
     reader->tmrDelayZero_Timer();
     EXPECT_TRUE(messages.messages.isEmpty());
@@ -319,8 +303,8 @@ TEST_F(ReadingCycle, FirstReadingFollowsSettleZeroAndOneIntervalAndReadingsStayA
     // still wait a full interval after it has ended.
     constexpr int kSlowMs = 650;
     int starts = 0;
-    io.onWrite = [&](std::uint16_t port, std::uint8_t) {
-        if (port == kBase + 1 && ++starts == 1201) // first conversion after the zero's 1200
+    io.onAccess = [&](const test::PortAccess& a) {
+        if (a.kind == test::PortAccess::Write && a.port == kBase + 1 && ++starts == 1201) // first conversion after the zero's 1200
             QThread::msleep(kSlowMs);
     };
 
@@ -328,7 +312,7 @@ TEST_F(ReadingCycle, FirstReadingFollowsSettleZeroAndOneIntervalAndReadingsStayA
     reader->mnuPrimary_Click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return aTimes.size() >= 3; }, 10000)) << aTimes.size();
     reader->tmrRead.stop();
-    io.onWrite = nullptr;
+    io.onAccess = nullptr;
 
     constexpr qint64 ms = 1000000;
     EXPECT_GE(aTimes[0], (500 + 600 + kSlowMs - 1) * ms);
@@ -344,13 +328,13 @@ TEST_F(ReadingCycle, StuckConverterReportsUnloadsAndEndsTheProgram)
     zeroOnce();
     reader->tmrRead_Timer();
     const QString lastA = data->text(item::A);
-    io.card.setAdcStuck(true);
+    card.setAdcStuck(true);
 
     EXPECT_THROW(reader->tmrRead_Timer(), ProgramEnded);
 
     EXPECT_EQ(messages.messages,
               QStringList{loadText(1007) + loadText(1000) + QStringLiteral("1007-A")});
-    EXPECT_EQ(io.controlWrites, Bytes{0x00});
+    EXPECT_EQ(io.writesTo(kControlPort), Bytes{0x00});
     EXPECT_EQ(reader->state.Control, 0x02);
     EXPECT_FALSE(reader->tmrRead.isActive());
     EXPECT_FALSE(reader->tmrDelayZero.isActive());

@@ -8,6 +8,7 @@
 #include "app/Reader.h"
 #include "core/SettingsStore.h"
 #include "hw/sim/SimulatedCard.h"
+#include "support/RecordingPort.h"
 #include "support/TempSettings.h"
 
 #include <QAction>
@@ -26,26 +27,6 @@ using namespace kalvor;
 
 namespace {
 
-// The simulated card, with every port access counted and control writes kept.
-class TracedCard : public PortIo {
-public:
-    sim::SimulatedCard card;
-    int accesses = 0;
-    std::vector<std::pair<std::uint16_t, std::uint8_t>> controlWrites; // (port, value)
-
-    std::uint8_t readPort(std::uint16_t port) override
-    {
-        ++accesses;
-        return card.readPort(port);
-    }
-    void writePort(std::uint16_t port, std::uint8_t value) override
-    {
-        ++accesses;
-        if ((port & 3) == 3)
-            controlWrites.emplace_back(port, value);
-        card.writePort(port, value);
-    }
-};
 
 class CountingReader : public Reader {
 public:
@@ -62,7 +43,8 @@ public:
 struct Rig {
     test::TempSettings tmp;
     RecordingMessageSink messages;
-    TracedCard io;
+    sim::SimulatedCard card;
+    test::RecordingPort io{card}; // every access on its way to the card
     std::unique_ptr<SettingsStore> settings;
     std::unique_ptr<LinkTopic> data{createDataTopic(nullptr)};
     std::unique_ptr<CountingReader> reader;
@@ -137,9 +119,9 @@ private slots:
         QCOMPARE(r.data->text(item::lblA2), QStringLiteral("600 nm"));
         QCOMPARE(r.stored(keys::Display), QStringLiteral("Primary"));
         // The wavelength choice wrote Control 0x02 through; the zero is pending.
-        QVERIFY(!r.io.controlWrites.empty());
-        QCOMPARE(int(r.io.controlWrites.back().first), 0x303);
-        QCOMPARE(int(r.io.controlWrites.back().second), 0x02);
+        QVERIFY(!r.io.controlWrites().empty());
+        QCOMPARE(int(r.io.controlWrites().back().port), 0x303);
+        QCOMPARE(int(r.io.controlWrites().back().value), 0x02);
         QVERIFY(r.reader->tmrDelayZero.isActive());
         QVERIFY(!r.reader->tmrRead.isActive());
 
@@ -179,7 +161,7 @@ private slots:
         QVERIFY(r.window->mnuSecondary->isChecked());
         QVERIFY(!r.window->mnuPrimary->isChecked());
         QCOMPARE(r.window->WL->text(), QStringLiteral("600 nm"));
-        QCOMPARE(int(r.io.controlWrites.back().second), 0x07);
+        QCOMPARE(int(r.io.controlWrites().back().value), 0x07);
     }
 
     void displayOtherThanExactlyPrimarySelectsSecondary()
@@ -189,7 +171,7 @@ private slots:
         QVERIFY(r.window->mnuSecondary->isChecked());
         QVERIFY(!r.window->mnuPrimary->isChecked());
         QCOMPARE(r.window->WL->text(), QStringLiteral("600 nm"));
-        QCOMPARE(int(r.io.controlWrites.back().second), 0x07);
+        QCOMPARE(int(r.io.controlWrites().back().value), 0x07);
         QCOMPARE(r.stored(keys::Display), QStringLiteral("Secondary"));
     }
 
@@ -244,7 +226,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(ProgramEnded, r.window->Form_Load());
         QCOMPARE(r.portDialogs, 1);
         QVERIFY(r.reader->tested.isEmpty());
-        QCOMPARE(r.io.accesses, 0);
+        QCOMPARE(int(r.io.accesses().size()), 0);
         QCOMPARE(r.storedKeys(), QStringList{});
         QVERIFY(!r.reader->tmrDelayZero.isActive());
         QVERIFY(!r.reader->tmrRead.isActive());
@@ -254,7 +236,7 @@ private slots:
     {
         // The user corrects the address in the dialog.
         Rig r(kPort768);
-        r.io.card.setAddress(0x2A0);
+        r.card.setAddress(0x2A0);
         r.portDialog = [&r] { r.reader->setBase(0x2A0); };
         r.window->Form_Load();
         QCOMPARE(r.portDialogs, 1);
@@ -263,13 +245,13 @@ private slots:
         QCOMPARE(r.messages.messages,
                  QStringList{loadText(1003) + QStringLiteral("  ") + loadText(1005) + QStringLiteral(" &H300")});
         QCOMPARE(r.window->WL->text(), QStringLiteral("510 nm"));
-        QCOMPARE(int(r.io.controlWrites.back().first), 0x2A3);
+        QCOMPARE(int(r.io.controlWrites().back().port), 0x2A3);
     }
 
     void secondFailedHeadTestEndsWithNothingStored()
     {
         Rig r(kPort768);
-        r.io.card.setHeadConnected(false);
+        r.card.setHeadConnected(false);
         QVERIFY_THROWS_EXCEPTION(ProgramEnded, r.window->Form_Load());
         QCOMPARE(r.portDialogs, 1);
         QCOMPARE(r.reader->tested, (QList<std::int16_t>{0x300, 0x300}));
@@ -278,7 +260,7 @@ private slots:
         QCOMPARE(r.storedKeys(), QStringList{"Properties/Port"});
         QVERIFY(!r.reader->tmrDelayZero.isActive());
         // The head test left Control in place; no shut-down cleared it.
-        QCOMPARE(int(r.io.controlWrites.back().second), 0x02);
+        QCOMPARE(int(r.io.controlWrites().back().value), 0x02);
     }
 
     void unreadablePortSettingStopsBeforeAnything()
@@ -286,7 +268,7 @@ private slots:
         Rig r("[Properties]\nPort=abc\n");
         QVERIFY_THROWS_EXCEPTION(SettingsError, r.window->Form_Load());
         QCOMPARE(r.portDialogs, 0);
-        QCOMPARE(r.io.accesses, 0);
+        QCOMPARE(int(r.io.accesses().size()), 0);
         QCOMPARE(r.storedKeys(), QStringList{"Properties/Port"});
         QCOMPARE(r.stored(keys::Port), QStringLiteral("abc"));
     }
@@ -299,12 +281,12 @@ private slots:
         r.reader->tmrDelayZero_Timer(); // zero taken: Control 0x03, reading
         r.window->setPositionTwips(1200, 900);
         const std::uint8_t control = r.reader->state.Control;
-        r.io.controlWrites.clear();
+        r.io.clearLog();
 
         QVERIFY_THROWS_EXCEPTION(ProgramEnded, r.window->Form_Unload(0));
-        QCOMPARE(r.io.controlWrites.size(), size_t(1));
-        QCOMPARE(int(r.io.controlWrites[0].first), 0x303);
-        QCOMPARE(int(r.io.controlWrites[0].second), 0);
+        QCOMPARE(r.io.controlWrites().size(), size_t(1));
+        QCOMPARE(int(r.io.controlWrites()[0].port), 0x303);
+        QCOMPARE(int(r.io.controlWrites()[0].value), 0);
         QCOMPARE(r.reader->state.Control, control);
         QCOMPARE(r.stored(keys::ScreenLeft), QStringLiteral("1200"));
         QCOMPARE(r.stored(keys::ScreenTop), QStringLiteral("900"));
@@ -320,7 +302,7 @@ private slots:
         QCOMPARE(e.stored(keys::ScreenLeft).toDouble(), pxToTw(30, *e.window));
         QCOMPARE(e.stored(keys::ScreenTop).toDouble(), pxToTw(45, *e.window));
         QCOMPARE(e.stored(QStringLiteral("GainSN1500")), QStringLiteral("1.9"));
-        QCOMPARE(int(e.io.controlWrites.back().second), 0);
+        QCOMPARE(int(e.io.controlWrites().back().value), 0);
     }
 
     void unloadWithoutAnAddressWritesNoPort()
@@ -328,7 +310,7 @@ private slots:
         Rig r(kPort768);
         QCOMPARE(r.reader->state.base, std::int16_t(0)); // not loaded: no address known
         QVERIFY_THROWS_EXCEPTION(ProgramEnded, r.window->Form_Unload(0));
-        QCOMPARE(r.io.accesses, 0);
+        QCOMPARE(int(r.io.accesses().size()), 0);
         // No identity was read: the gain goes under the bare key.
         QVERIFY(r.stored(QStringLiteral("GainSN")) != QStringLiteral("<absent>"));
     }
@@ -341,6 +323,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(r.window.get()));
         QWidget* client = r.window->centralWidget();
         QCOMPARE(client->size(), QSize(twToPx(2910, *r.window), twToPx(1065, *r.window)));
+        // Below a menu bar of its full height with the titles in it, and
+        // nothing of the client area cut off at the bottom.
+        QMenuBar* bar = r.window->menuBar();
+        QVERIFY(bar->height() >= bar->fontMetrics().height());
+        QCOMPARE(bar->height(), bar->heightForWidth(client->width()));
+        QCOMPARE(client->y(), bar->height());
+        QCOMPARE(r.window->height(), bar->height() + client->height());
         QCOMPARE(r.window->minimumSize(), r.window->maximumSize());
         const Qt::WindowFlags flags = r.window->windowFlags();
         QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));

@@ -1,9 +1,11 @@
-// The per-user settings file: where it lives, defaults, round trips, the
-// number text form and what a bad stored number does.
+// The per-user settings file: where it lives, defaults (its own and those of
+// the system-wide file), round trips, the number text form and what a bad
+// stored number does.
 #include "core/SettingsStore.h"
 #include "support/TempSettings.h"
 
 #include <QLocale>
+#include <QSettings>
 #include <gtest/gtest.h>
 
 using namespace kalvor;
@@ -131,6 +133,21 @@ TEST(SettingsStore, BadNumbersThrowAReportNamingKeyValueAndFile)
     }
 }
 
+TEST(SettingsStore, GainKeepsFifteenSignificantDigitsThroughAStoreAndALoad)
+{
+    TempSettings temp;
+    const double gain = 1.23456789012345;
+    {
+        SettingsStore store;
+        store.setGain(QStringLiteral("1500"), gain);
+        store.setGain(QStringLiteral("1600"), 0.000123456789012345);
+    }
+    EXPECT_TRUE(temp.fileText().contains("GainSN1500=1.23456789012345\n")) << temp.fileText().constData();
+    SettingsStore store;
+    EXPECT_EQ(store.gain(QStringLiteral("1500"), 1.0), gain);
+    EXPECT_EQ(store.gain(QStringLiteral("1600"), 1.0), 0.000123456789012345);
+}
+
 TEST(SettingsStore, GainKeyIsPrefixAndSerialWithNoSeparator)
 {
     TempSettings temp;
@@ -155,4 +172,71 @@ TEST(SettingsStore, APortWithANulIsNoNumber)
     temp.writeFileText("[Properties]\nPort=768\\0x\n");
     SettingsStore store;
     EXPECT_THROW(store.port(), SettingsError);
+}
+
+// ---- defaults an administrator sets for every account ----------------------
+
+TEST(SettingsStore, SystemFileGivesDefaultsAndTheUserFileWins)
+{
+    TempSettings temp;
+    const QByteArray system = "[Properties]\nPort=512\nGainSN1500=1.85\nDisplay=Secondary\n";
+    temp.writeSystemFileText(system);
+    temp.writeFileText("[Properties]\nDisplay=Primary\n");
+    {
+        SettingsStore store;
+        EXPECT_EQ(store.port(), 512);
+        EXPECT_DOUBLE_EQ(store.gain(QStringLiteral("1500"), 1.0), 1.85);
+        EXPECT_EQ(str(store.display()), "Primary");
+        EXPECT_EQ(str(store.sourceOf(keys::Port)), str(temp.systemFilePath()));
+        EXPECT_EQ(str(store.sourceOf(keys::Display)), str(temp.filePath()));
+
+        store.setPort(0x300);                           // the user's own choice
+        store.setGain(QStringLiteral("1500"), 1.85);    // only what the lab gives
+        store.setScreenPosition(200, 300);
+        store.sync();
+    }
+    EXPECT_EQ(temp.systemFileText(), system) << "the system file is only read";
+    const QByteArray user = temp.fileText();
+    EXPECT_TRUE(user.contains("Port=768")) << user.constData();
+    EXPECT_FALSE(user.contains("GainSN1500")) << "an inherited value is not pinned: " << user.constData();
+
+    // The lab recalibrates the head: the account follows; its own Port stays.
+    temp.writeSystemFileText("[Properties]\nPort=512\nGainSN1500=1.9\n");
+    SettingsStore next;
+    EXPECT_DOUBLE_EQ(next.gain(QStringLiteral("1500"), 1.0), 1.9);
+    EXPECT_EQ(next.port(), 0x300);
+}
+
+TEST(SettingsStore, SystemDirectoriesFollowXdgConfigDirs)
+{
+    TempSettings temp;
+    qputenv("XDG_CONFIG_DIRS", "/opt/lab/xdg:relative/dir::/etc/xdg/");
+    EXPECT_EQ(SettingsStore::systemFilePaths(),
+              QStringList({QStringLiteral("/opt/lab/xdg/KALVOR/KALVOR.conf"),
+                           QStringLiteral("/etc/xdg/KALVOR/KALVOR.conf")}));
+    qputenv("XDG_CONFIG_DIRS", "");
+    EXPECT_EQ(SettingsStore::systemFilePaths(), QStringList(QStringLiteral("/etc/xdg/KALVOR/KALVOR.conf")));
+
+    // The first folder that holds a key gives it.
+    const QString first = temp.configHome() + QStringLiteral("/first.conf");
+    const QString second = temp.configHome() + QStringLiteral("/second.conf");
+    QSettings(first, QSettings::IniFormat).setValue(QStringLiteral("Properties/Port"), 512);
+    QSettings(second, QSettings::IniFormat).setValue(QStringLiteral("Properties/Port"), 768);
+    QSettings(second, QSettings::IniFormat).setValue(QStringLiteral("Properties/ScreenTop"), 40);
+    SettingsStore store(temp.filePath(), {first, second});
+    EXPECT_EQ(store.port(), 512);
+    EXPECT_EQ(store.screenTop(), 40.0f);
+}
+
+TEST(SettingsStore, ABadSystemValueIsReportedWithTheSystemFile)
+{
+    TempSettings temp;
+    temp.writeSystemFileText("[Properties]\nPort=three hundred\n");
+    SettingsStore store;
+    try {
+        store.port();
+        ADD_FAILURE() << "no error for a bad system-wide Port";
+    } catch (const SettingsError& e) {
+        EXPECT_EQ(str(e.file), str(temp.systemFilePath()));
+    }
 }

@@ -231,13 +231,18 @@ public:
     bool isValid() const { return valid_; }
     QString dir() const { return config_.path(); }
     QString confPath() const { return config_.path() + QStringLiteral("/KALVOR/KALVOR.conf"); }
+    // The run's XDG_CONFIG_DIRS, empty unless a test writes the system-wide file.
+    QString systemConfigDir() const { return config_.path() + QStringLiteral("/system"); }
+    QString systemConfPath() const { return systemConfigDir() + QStringLiteral("/KALVOR/KALVOR.conf"); }
     QString socketDir() const { return runtime_.path() + QStringLiteral("/KALVOR"); }
     QString socketPath() const { return socketDir() + QStringLiteral("/link.sock"); }
 
-    void writeSettings(const QByteArray& text) const
+    void writeSettings(const QByteArray& text) const { writeFile(confPath(), text); }
+    void writeSystemSettings(const QByteArray& text) const { writeFile(systemConfPath(), text); }
+    static void writeFile(const QString& path, const QByteArray& text)
     {
-        QDir().mkpath(config_.path() + QStringLiteral("/KALVOR"));
-        QFile f(confPath());
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(text);
     }
@@ -248,6 +253,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config_.path());
+        env.insert(QStringLiteral("XDG_CONFIG_DIRS"), systemConfigDir());
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
         env.remove(QStringLiteral("QT_LOGGING_RULES"));
         return env;

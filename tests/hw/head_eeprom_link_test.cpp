@@ -234,15 +234,31 @@ TEST(HeadTest, NoHeadGives1003WithTwoBlanksAnd1005)
 
 TEST(HeadTest, OtherModelGives1004Alone)
 {
+    // The model is compared case-sensitively: "KALvor" is another model.
+    for (const char* model : {"KALXYZ1500", "KALvor1500"}) {
+        RecordingMessageSink sink;
+        ReaderState state;
+        RecordingPort port;
+        port.queueReads(0x302, statusForImage(padded(model)));
+        HeadLink head(state, port);
+
+        EXPECT_EQ(head.testHead(0x300), 1004) << model;
+        ASSERT_EQ(sink.messages.size(), 1);
+        EXPECT_EQ(str(sink.messages[0]), str(loadText(1004)));
+    }
+}
+
+TEST(HeadTest, LowerCaseMakersMarkIsNoKalvorHead)
+{
     RecordingMessageSink sink;
     ReaderState state;
     RecordingPort port;
-    port.queueReads(0x302, statusForImage(padded("KALXYZ1500")));
+    port.queueReads(0x302, statusForImage(padded("kalVOR1500")));
     HeadLink head(state, port);
 
-    EXPECT_EQ(head.testHead(0x300), 1004);
+    EXPECT_EQ(head.testHead(0x300), 1003);
     ASSERT_EQ(sink.messages.size(), 1);
-    EXPECT_EQ(str(sink.messages[0]), str(loadText(1004)));
+    EXPECT_EQ(str(sink.messages[0]), str(loadText(1003) + "  " + loadText(1005) + " &H300"));
 }
 
 TEST(HeadTest, KalvorHeadPassesSilentlyAndLeavesTheImage)

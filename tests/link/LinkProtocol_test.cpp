@@ -215,10 +215,12 @@ TEST(LinkProtocol, ItemNamesDefaultToTopicData)
     ASSERT_TRUE(a);
     EXPECT_EQ(a->topic, QStringLiteral("data"));
     EXPECT_EQ(a->item, QStringLiteral("A"));
-    const auto sim = splitItemName(QStringLiteral("simulator!dosimeter"));
-    ASSERT_TRUE(sim);
-    EXPECT_EQ(sim->topic, QStringLiteral("simulator"));
-    EXPECT_EQ(sim->item, QStringLiteral("dosimeter"));
-    for (const char* bad : {"", "!A", "data!", "a!b!c"})
+    for (const char* name : {"simulator:dosimeter", "simulator!dosimeter"}) {
+        const auto sim = splitItemName(QString::fromLatin1(name));
+        ASSERT_TRUE(sim) << name;
+        EXPECT_EQ(sim->topic, QStringLiteral("simulator"));
+        EXPECT_EQ(sim->item, QStringLiteral("dosimeter"));
+    }
+    for (const char* bad : {"", "!A", "data!", "a!b!c", ":A", "data:", "a:b:c", "a:b!c", "a!b:c"})
         EXPECT_FALSE(splitItemName(QString::fromLatin1(bad))) << bad;
 }

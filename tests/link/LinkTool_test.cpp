@@ -3,6 +3,9 @@
 #include "LinkTestSupport.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -29,9 +32,11 @@ protected:
     }
 
     // Starts the tool; the caller waits for it.
-    std::unique_ptr<QProcess> launch(QStringList args, bool withSocket = true)
+    std::unique_ptr<QProcess> launch(QStringList args, bool withSocket = true,
+                                     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
     {
         auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
         if (withSocket)
             args = QStringList{QStringLiteral("--socket"), socketPath} + args;
         p->start(kTool, args);
@@ -74,6 +79,28 @@ TEST_F(LinkToolTest, GetPrintsNameAndValueAsServed)
     EXPECT_EQ(terse.out, QStringLiteral(" 0.123\n"));
     const ToolRun quoted = run({"get", "-q", "A"});
     EXPECT_EQ(quoted.out, QStringLiteral("A \" 0.123\"\n"));
+
+    // A value that cannot be written is not a success.
+    QProcess full;
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    full.start(kTool, {"--socket", socketPath, "get", "A"});
+    const ToolRun failed = finish(full);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_TRUE(failed.err.contains(QStringLiteral("cannot write to standard output"))) << failed.err.toStdString();
+}
+
+TEST_F(LinkToolTest, GetWidePrintsTimeAndSeqAndTakesColonNames)
+{
+    start();
+    data.set("A", " 0.123");
+    data.set("A", " 0.124");
+    const ToolRun r = run({"get", "-a", "A", "simulator:dosimeter"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QRegularExpression lines(QStringLiteral(
+        R"(^A \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 2  0\.124\nsimulator:dosimeter - 0 \n$)"));
+    EXPECT_TRUE(lines.match(r.out).hasMatch()) << r.out.toStdString();
+    const ToolRun terse = run({"get", "-a", "-t", "-q", "simulator!dosimeter"});
+    EXPECT_EQ(terse.out, QStringLiteral("- 0 \"\"\n"));
 }
 
 TEST_F(LinkToolTest, GetReportsAFailedItemAndGoesOn)
@@ -94,11 +121,27 @@ TEST_F(LinkToolTest, ExitCodesForUsageAndNoProgram)
     EXPECT_EQ(run({"get", "a!b!c"}).exitCode, 2);
     EXPECT_EQ(run({"monitor", "A", "-n", "zero"}).exitCode, 2);
     EXPECT_EQ(run({"put", "simulator!dosimeter"}).exitCode, 2);
+    // Options that do not apply to the command, and bad option values.
+    for (const QStringList& args :
+         {QStringList{"get", "--warm", "A"}, {"get", "-n", "3", "A"}, {"get", "--format=csv", "A"},
+          {"get", "--local-time", "A"}, {"put", "-t", "simulator:lamp", "1"}, {"topics", "-a"},
+          {"monitor", "-a", "A"}, {"monitor", "--format=xml", "A"},
+          {"monitor", "--format=json", "-t", "A"}, {"get", "-w", "nan", "A"},
+          {"get", "-w", "inf", "A"}, {"get", "-w", "0", "A"}, {"get", "-w", "-1", "A"}}) {
+        const ToolRun r = run(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << args.join(' ').toStdString();
+    }
+
+    const ToolRun help = run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: kalvor-link [options]"))) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains(QStringLiteral("Exit status: 0 ok"))) << help.out.toStdString();
 
     const ToolRun none = run({"get", "A"});  // nothing listens yet
     EXPECT_EQ(none.exitCode, 3);
     EXPECT_TRUE(none.err.contains(socketPath)) << none.err.toStdString();
-    EXPECT_EQ(run({"monitor", "A"}).exitCode, 3);
+    EXPECT_EQ(run({"monitor", "--no-wait", "A"}).exitCode, 3);
     EXPECT_EQ(run({"topics"}).exitCode, 3);
 }
 
@@ -191,4 +234,82 @@ TEST_F(LinkToolTest, MonitorSurvivesARestartOfTheProgram)
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" 0.200")));
     EXPECT_EQ(lines[1], QStringLiteral("*** disconnected"));
     EXPECT_TRUE(lines[2].endsWith(QStringLiteral(" 0.300")));
+}
+
+TEST_F(LinkToolTest, MonitorStartedBeforeTheProgramWaitsForIt)
+{
+    auto p = launch({"monitor", "-t", "A", "-n", "1"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->state() == QProcess::Running; }, 1000));
+    QTest::qWait(1300);  // a few tries
+    ASSERT_EQ(p->state(), QProcess::Running);
+    data.set("A", " 0.500");
+    start();
+    const ToolRun r = finish(*p, 2000);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith(QStringLiteral(" 0.500\n"))) << r.out.toStdString();
+    EXPECT_EQ(r.err.count(QStringLiteral("waiting for it")), 1) << r.err.toStdString();
+}
+
+TEST_F(LinkToolTest, MonitorWithoutWaitingEndsWithTheProgram)
+{
+    start();
+    auto p = launch({"monitor", "--no-wait", "--format=csv", "A"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p->bytesAvailable() > 0; }, 1000));
+    server.reset();
+    const ToolRun r = finish(*p);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("*** disconnected"))) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("disconnected"))) << r.out.toStdString();
+}
+
+TEST_F(LinkToolTest, MonitorWritesCsvAndJson)
+{
+    start();
+    const QString awkward = QStringLiteral("a,\"b\"\nc\x01\u00e9");
+    data.set("lblA1", awkward);
+
+    const ToolRun csv = run({"monitor", "--format=csv", "-n", "2", "lblA1", "lblA2"});
+    EXPECT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+    const QRegularExpression rows(QStringLiteral(
+        "^name,time,seq,value\r\n"
+        "lblA1,\\d{4}-[0-9T:.-]+Z,1,\"a,\"\"b\"\"\nc\x01\u00e9\"\r\n"
+        "lblA2,,0,\r\n$"));
+    EXPECT_TRUE(rows.match(csv.out).hasMatch()) << csv.out.toStdString();
+
+    // Local time: the same moment, with the zone's offset.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TZ"), QStringLiteral("Asia/Kolkata"));
+    auto p = launch({"monitor", "--format=json", "--local-time", "-n", "2", "lblA1", "lblA2"}, true, env);
+    const ToolRun json = finish(*p);
+    EXPECT_EQ(json.exitCode, 0) << json.err.toStdString();
+    const QStringList lines = json.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << json.out.toStdString();
+    QJsonParseError error;
+    const QJsonObject first = QJsonDocument::fromJson(lines[0].toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << lines[0].toStdString();
+    EXPECT_EQ(first.value("name").toString(), QStringLiteral("lblA1"));
+    EXPECT_EQ(first.value("value").toString(), awkward);
+    EXPECT_EQ(first.value("seq").toInteger(), 1);
+    const QString time = first.value("time").toString();
+    EXPECT_TRUE(time.endsWith(QStringLiteral("+05:30"))) << time.toStdString();
+    EXPECT_EQ(QDateTime::fromString(time, Qt::ISODateWithMs), data.value("lblA1").time);
+    const QJsonObject second = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+    EXPECT_TRUE(second.value("time").isNull()) << lines[1].toStdString();
+    EXPECT_EQ(second.value("value").toString(), QString());
+}
+
+TEST_F(LinkToolTest, OverlongLineEndsTheConversation)
+{
+    // Something that greets as KALVOR does and then never ends its line.
+    QLocalServer fake;
+    ASSERT_TRUE(fake.listen(socketPath));
+    QObject::connect(&fake, &QLocalServer::newConnection, [&] {
+        QLocalSocket* s = fake.nextPendingConnection();
+        s->write("HELLO LINK/1 KALVOR\nVALUE data A 1 - \"");
+        s->write(QByteArray(200 * 1024, 'x'));
+    });
+    const ToolRun r = run({"get", "A"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(QStringLiteral("longer than 64 KiB"))) << r.err.toStdString();
 }

@@ -129,6 +129,25 @@ TEST(Acquisition, PeakIsInterpolatedOverItsNeighbours)
     EXPECT_NEAR(countOf(adc.state.v1), 1000 + 200.0 / 1200, 1e-9);
 }
 
+TEST(Acquisition, EachReadingLeavesTheSpreadOfItsConversions)
+{
+    ScriptedAdc adc;
+    // 700 below the top 21 counts, the peak at 1000, the top at 1010.
+    adc.counts({{500, 700}, {999, 100}, {1000, 300}, {1010, 100}});
+    adc.acq.getVoltages();
+    const ReadingSpread s = adc.acq.lastSpread();
+    EXPECT_EQ(s.lowest, 500);
+    EXPECT_EQ(s.highest, 1010);
+    EXPECT_EQ(s.peak, 1000);
+    EXPECT_EQ(s.inWindow, 500);
+
+    adc.counts({{4095.5, 1200}}); // the next reading replaces it
+    adc.acq.getVoltages();
+    EXPECT_EQ(adc.acq.lastSpread().lowest, 4095);
+    EXPECT_EQ(adc.acq.lastSpread().peak, 4095);
+    EXPECT_EQ(adc.acq.lastSpread().inWindow, 1200);
+}
+
 TEST(Acquisition, PeakIsChosenAmongTheTop21CountsOnly)
 {
     struct Case {
@@ -204,7 +223,9 @@ TEST(Acquisition, CardThatNeverFinishesIsReportedAndTheReadingAbandoned)
     ScriptedAdc adc;
     adc.port.setRead(kBase + 2, 0xFE);
     int messagesWhenShutDown = -1;
+    int messagesWhenTimedOut = -1;
     Acquisition acq(adc.state, adc.port, [&] { messagesWhenShutDown = int(sink.messages.size()); });
+    acq.timedOut = [&] { messagesWhenTimedOut = int(sink.messages.size()); };
 
     EXPECT_THROW(acq.getVoltages(), ReadingAbandoned);
     EXPECT_EQ(adc.port.writesTo(0x301), std::vector<std::uint8_t>{0x01});
@@ -214,6 +235,7 @@ TEST(Acquisition, CardThatNeverFinishesIsReportedAndTheReadingAbandoned)
     EXPECT_EQ(sink.messages[0].toStdString(),
               (loadText(1007) + loadText(1000) + QStringLiteral("1007-A")).toStdString());
     EXPECT_EQ(messagesWhenShutDown, 1); // the shut-down runs after the box is closed
+    EXPECT_EQ(messagesWhenTimedOut, 0); // the time-out is told before the box opens
 }
 
 TEST(Acquisition, ConversionFinishingOnThe1000thPollIsNoTimeout)

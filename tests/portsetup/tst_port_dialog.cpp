@@ -4,6 +4,7 @@
 #include "core/MessageSink.h"
 #include "ui/Twips.h"
 #include "portsetup/DipSwitches.h"
+#include "portsetup/PictureButton.h"
 #include "portsetup/PortDialogController.h"
 #include "portsetup/PortDialogHost.h"
 #include "portsetup/SpinButtons.h"
@@ -51,8 +52,8 @@ QString shown(QWidget& d) { return txtPort(d)->text(); }
 bool testEnabled(QWidget& d) { return button(d, "btnTest")->isEnabled(); }
 bool acceptEnabled(QWidget& d) { return button(d, "OKButton")->isEnabled(); }
 
-QLabel* onPicture(QWidget& d, int i) { return d.findChild<QLabel*>(QStringLiteral("DIP%1").arg(i)); }
-QLabel* offPicture(QWidget& d, int i) { return d.findChild<QLabel*>(QStringLiteral("DIPoff%1").arg(i)); }
+PictureButton* onPicture(QWidget& d, int i) { return d.findChild<PictureButton*>(QStringLiteral("DIP%1").arg(i)); }
+PictureButton* offPicture(QWidget& d, int i) { return d.findChild<PictureButton*>(QStringLiteral("DIPoff%1").arg(i)); }
 
 // The switch states as shown, as a string "1" = on, left to right. Fails the
 // test when a pair does not show exactly one of its pictures.
@@ -72,7 +73,7 @@ QString switchesShown(QWidget& d)
 // Clicks switch i, whichever picture of it is showing.
 void clickSwitch(QWidget& d, int i)
 {
-    QLabel* picture = onPicture(d, i)->isHidden() ? offPicture(d, i) : onPicture(d, i);
+    PictureButton* picture = onPicture(d, i)->isHidden() ? offPicture(d, i) : onPicture(d, i);
     QTest::mouseClick(picture, Qt::LeftButton);
 }
 
@@ -389,6 +390,52 @@ private slots:
         QVERIFY(!d.isLoaded());
     }
 
+    void addressAndSwitchesChangeFromTheKeyboardAlone()
+    {
+        dlgPort& d = open(0x300);
+        d.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        auto key = [](Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); };
+
+        // The address box has the focus first; Up and Down step as the spin control does.
+        QCOMPARE(QApplication::focusWidget(), txtPort(d));
+        key(Qt::Key_Up);
+        QCOMPARE(shown(d), QStringLiteral("308"));
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        QCOMPARE(shown(d), QStringLiteral("2F8"));
+        key(Qt::Key_Up);
+        QCOMPARE(shown(d), QStringLiteral("300"));
+
+        // A click on a switch leaves the focus where it was.
+        clickSwitch(d, 3);
+        clickSwitch(d, 3);
+        QCOMPARE(QApplication::focusWidget(), txtPort(d));
+
+        // Tab reaches board switch 9; Space toggles it and the focus stays on it.
+        key(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), onPicture(d, 0));
+        QCOMPARE(onPicture(d, 0)->accessibleName(), QStringLiteral("DIP switch 9, on"));
+        key(Qt::Key_Space);
+        QCOMPARE(shown(d), QStringLiteral("308"));
+        QCOMPARE(switchesShown(d), QStringLiteral("0111100"));
+        QCOMPARE(QApplication::focusWidget(), offPicture(d, 0));
+        QCOMPARE(offPicture(d, 0)->accessibleName(), QStringLiteral("DIP switch 9, off"));
+        key(Qt::Key_Space);
+        QCOMPARE(shown(d), QStringLiteral("300"));
+
+        // Past the other six switches to Test, pressed with Space.
+        for (int i = 1; i < 7; ++i) {
+            key(Qt::Key_Tab);
+            QVERIFY(QApplication::focusWidget() == onPicture(d, i) || QApplication::focusWidget() == offPicture(d, i));
+        }
+        key(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), button(d, "btnTest"));
+        key(Qt::Key_Space);
+        QCOMPARE(host->tested, QList<std::int16_t>{0x300});
+        QVERIFY(acceptEnabled(d));
+    }
+
     void drawsTheSwitchBlockArrowAndPhotograph()
     {
         dlgPort& d = open(0x300);
@@ -403,8 +450,8 @@ private slots:
         QCOMPARE(QColor(shot.pixel(shaft)), QColor(Qt::black));
         QLabel* photo = d.findChild<QLabel*>(QStringLiteral("Picture1"));
         QCOMPARE(photo->pixmap().size(), QSize(300, 282));
-        QCOMPARE(onPicture(d, 0)->pixmap().size(), QSize(16, 48));
-        QCOMPARE(offPicture(d, 0)->pixmap().size(), QSize(16, 48));
+        QCOMPARE(onPicture(d, 0)->picture().size(), QSize(16, 48));
+        QCOMPARE(offPicture(d, 0)->picture().size(), QSize(16, 48));
         // The white raised half of switch 9 (on) is at the top of its picture.
         const QPoint raised = onPicture(d, 0)->mapTo(&d, QPoint(onPicture(d, 0)->width() / 2, onPicture(d, 0)->height() / 4));
         QCOMPARE(QColor(shot.pixel(raised)), QColor(Qt::white));

@@ -23,9 +23,11 @@ void RecordingPort::record(const PortAccess& a)
 std::uint8_t RecordingPort::readPort(std::uint16_t port)
 {
     std::uint8_t value = unscripted_;
+    bool scripted = false;
     const auto it = scripts_.find(port);
     if (it != scripts_.end()) {
         Script& s = it->second;
+        scripted = true;
         if (!s.queue.empty()) {
             value = s.queue.front();
             s.queue.pop_front();
@@ -33,13 +35,22 @@ std::uint8_t RecordingPort::readPort(std::uint16_t port)
             value = s.reader();
         } else if (s.hasFixed) {
             value = s.fixed;
+        } else {
+            scripted = false;
         }
     }
+    if (!scripted && inner_)
+        value = inner_->readPort(port);
     record(PortAccess::read(port, value));
     return value;
 }
 
-void RecordingPort::writePort(std::uint16_t port, std::uint8_t value) { record(PortAccess::write(port, value)); }
+void RecordingPort::writePort(std::uint16_t port, std::uint8_t value)
+{
+    record(PortAccess::write(port, value));
+    if (inner_)
+        inner_->writePort(port, value);
+}
 
 void RecordingPort::setRead(std::uint16_t port, std::uint8_t value)
 {
@@ -68,6 +79,15 @@ std::vector<std::uint8_t> RecordingPort::writesTo(std::uint16_t port) const
     for (const PortAccess& a : log_)
         if (a.kind == PortAccess::Write && a.port == port)
             out.push_back(a.value);
+    return out;
+}
+
+std::vector<PortAccess> RecordingPort::controlWrites() const
+{
+    std::vector<PortAccess> out;
+    for (const PortAccess& a : log_)
+        if (a.kind == PortAccess::Write && (a.port & 3) == 3)
+            out.push_back(a);
     return out;
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the program's artwork and writes it as PNG files.
+"""Draws the program's artwork and writes it as PNG files, the icon also as SVG.
 
     python3 tools/artwork/make_artwork.py [--out RESOURCES_DIR] [--preview DIR]
 
@@ -10,9 +10,14 @@ Writes, under the resources folder (default: resources/ beside tools/):
                        whose two jaws hold the lamp and the sensor, with a
                        strip of radiochromic film in the gap, its exposed blue
                        spot lit by the lamp's beam.
+  icons/kalvor.svg     the same icon as scalable vector graphics (the
+                       256-pixel drawing), for the desktop's icon theme.
   about/emblem.png     the About box emblem, 32 x 32 pixels in the 16 colours
                        of the standard VGA palette (plus transparency):
                        "KALVOR" in black above a small drawing of the head.
+  portsetup/DIP.png, portsetup/DIPoff.png, portsetup/card.png
+                       the port setup dialog's address switch, on and off,
+                       and the BRENIK card (portsetup_pictures.py).
 
 --preview writes the same pictures magnified, for looking at them.
 
@@ -21,33 +26,13 @@ Only the Python standard library is used; the files are reproducible.
 import argparse
 import math
 import os
-import struct
-import zlib
+
+import portsetup_pictures
+from png import write_rgba as write_png
 
 
 # --------------------------------------------------------------------------
-# PNG output
-
-def write_png(path, width, height, pixels):
-    """pixels: list of rows, each a list of (r, g, b, a) tuples of 0..255."""
-    raw = bytearray()
-    for row in pixels:
-        raw.append(0)  # filter: none
-        for r, g, b, a in row:
-            raw += bytes((r, g, b, a))
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
-
-    png = b"\x89PNG\r\n\x1a\n"
-    png += chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-    png += chunk(b"IDAT", zlib.compress(bytes(raw), 9))
-    png += chunk(b"IEND", b"")
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(png)
-
+# Previews
 
 def magnify(pixels, factor, backdrop=(212, 208, 200)):
     """Scales up by pixel repetition over an opaque backdrop, for previews."""
@@ -131,19 +116,84 @@ class Canvas:
                 for row in self.rgba]
 
 
+class VerticalGradient:
+    """A colour function of (x, y) that SvgCanvas can also write as a gradient."""
+
+    def __init__(self, top_colour, bottom_colour, y0, y1):
+        self.top, self.bottom = hex_colour(top_colour), hex_colour(bottom_colour)
+        self.y0, self.y1 = y0, y1
+
+    def __call__(self, _x, y):
+        t = min(max((y - self.y0) / (self.y1 - self.y0), 0.0), 1.0)
+        return tuple(a + (b - a) * t for a, b in zip(self.top[:3], self.bottom[:3])) + (1.0,)
+
+
 def vertical_gradient(top_colour, bottom_colour, y0, y1):
-    top = hex_colour(top_colour)
-    bottom = hex_colour(bottom_colour)
+    return VerticalGradient(top_colour, bottom_colour, y0, y1)
 
-    def colour(_x, y):
-        t = min(max((y - y0) / (y1 - y0), 0.0), 1.0)
-        return tuple(a + (b - a) * t for a, b in zip(top[:3], bottom[:3])) + (1.0,)
 
-    return colour
+class SvgCanvas:
+    """The shapes of Canvas written as SVG in the 64-unit design space, snapped
+    as the raster of `size` pixels snaps them: the scalable icon is the
+    256-pixel drawing."""
+
+    def __init__(self, size):
+        self.size = size
+        self.unit = 64.0 / size
+        self.defs = []
+        self.gradients = {}
+        self.shapes = []
+
+    snap = Canvas.snap
+
+    @staticmethod
+    def number(v):
+        return ("%.4f" % v).rstrip("0").rstrip(".")
+
+    def paint(self, colour):
+        if isinstance(colour, VerticalGradient):
+            key = (colour.top, colour.bottom, colour.y0, colour.y1)
+            if key in self.gradients:
+                return 'fill="url(#%s)"' % self.gradients[key]
+            name = self.gradients[key] = "gradient%d" % len(self.defs)
+            stops = "".join('<stop offset="%d" stop-color="#%02x%02x%02x"/>' % ((i,) + tuple(c[:3]))
+                            for i, c in enumerate((colour.top, colour.bottom)))
+            self.defs.append('<linearGradient id="%s" gradientUnits="userSpaceOnUse" x1="0" y1="%s" x2="0" y2="%s">'
+                             '%s</linearGradient>' % (name, self.number(colour.y0), self.number(colour.y1), stops))
+            return 'fill="url(#%s)"' % name
+        r, g, b, a = colour
+        text = 'fill="#%02x%02x%02x"' % (int(round(r)), int(round(g)), int(round(b)))
+        return text + (' fill-opacity="%s"' % self.number(a) if a < 1.0 else "")
+
+    def rounded_rect(self, x0, y0, x1, y1, radius, colour):
+        x0, y0, x1, y1 = (self.snap(v) for v in (x0, y0, x1, y1))
+        radius = max(0.0, min(radius, (x1 - x0) / 2.0, (y1 - y0) / 2.0))
+        n = self.number
+        corner = ' rx="%s"' % n(radius) if radius > 0 else ""
+        self.shapes.append('<rect x="%s" y="%s" width="%s" height="%s"%s %s/>'
+                           % (n(x0), n(y0), n(x1 - x0), n(y1 - y0), corner, self.paint(colour)))
+
+    def circle(self, cx, cy, radius, colour):
+        n = self.number
+        self.shapes.append('<circle cx="%s" cy="%s" r="%s" %s/>' % (n(cx), n(cy), n(radius), self.paint(colour)))
+
+    def document(self):
+        return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+                '<!-- The KALVOR program icon, drawn by tools/artwork/make_artwork.py. -->\n'
+                '<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 64 64">\n'
+                '<defs>%s</defs>\n%s\n</svg>\n' % ("".join(self.defs), "\n".join(self.shapes)))
 
 
 def draw_icon(size):
-    c = Canvas(size)
+    return paint_icon(Canvas(size)).pixels()
+
+
+def icon_svg():
+    return paint_icon(SvgCanvas(256)).document()
+
+
+def paint_icon(c):
+    size = c.size
     u = c.unit
     small = size < 32
     outline = hex_colour("#17202a")
@@ -186,7 +236,7 @@ def draw_icon(size):
         c.circle(44, 12, 3.5 - u * 0.5, hex_colour("#3ee05a"))
         if size >= 48:
             c.circle(43, 11, 1.2, hex_colour("#d8ffd8", 0.8))
-    return c.pixels()
+    return c
 
 
 # --------------------------------------------------------------------------
@@ -303,6 +353,11 @@ def main():
     if args.preview:
         write_png(os.path.join(args.preview, "emblem-x8.png"), 256, 256, magnify(emblem, 8))
 
+    portsetup_pictures.write(os.path.join(args.out, "portsetup"))
+
+    os.makedirs(os.path.join(args.out, "icons"), exist_ok=True)
+    with open(os.path.join(args.out, "icons", "kalvor.svg"), "w", encoding="utf-8") as f:
+        f.write(icon_svg())
     for size in ICON_SIZES:
         icon = draw_icon(size)
         write_png(os.path.join(args.out, "icons", "kalvor-%d.png" % size), size, size, icon)

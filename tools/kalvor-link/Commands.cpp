@@ -1,12 +1,21 @@
 #include "Commands.h"
 
 #include "LinkClient.h"
+#include "Output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace kalvor::tool {
 
 namespace {
+
+bool& outputFailedFlag()
+{
+    static bool flag = false;
+    return flag;
+}
 
 // Opens the connection, or says why not and gives the exit code to end with.
 bool openOrReport(LinkClient& client, const Options& options, int* exitCode)
@@ -19,6 +28,7 @@ bool openOrReport(LinkClient& client, const Options& options, int* exitCode)
         *exitCode = ExitNoProgram;
         break;
     case LinkClient::OpenError::Refused:
+    case LinkClient::OpenError::Unanswered:
         *exitCode = ExitItemFailed;
         break;
     }
@@ -30,14 +40,9 @@ bool openOrReport(LinkClient& client, const Options& options, int* exitCode)
 std::optional<link::Reply> readReply(LinkClient& client, const Options& options)
 {
     QByteArray line;
-    switch (client.readLine(&line, options.timeoutMs)) {
-    case LinkClient::Read::Line:
-        break;
-    case LinkClient::Read::Timeout:
-        printError(QStringLiteral("no reply within %1 ms").arg(options.timeoutMs));
-        return std::nullopt;
-    case LinkClient::Read::Closed:
-        printError(QStringLiteral("the program closed the connection"));
+    const LinkClient::Read read = client.readLine(&line, options.timeoutMs);
+    if (read != LinkClient::Read::Line) {
+        printError(client.describe(read, options.timeoutMs));
         return std::nullopt;
     }
     QString why;
@@ -65,22 +70,29 @@ link::Request request(link::Command command, const QString& topic, const QString
     return r;
 }
 
-void printLine(const QString& text)
+void printLine(const QString& text) { printBytes(text.toUtf8() + '\n'); }
+
+bool printBytes(const QByteArray& bytes)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    if (outputFailedFlag())
+        return false;
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size())
+        && std::fflush(stdout) == 0)
+        return true;
+    const int err = errno;
+    outputFailedFlag() = true;
+    printError(QStringLiteral("cannot write to standard output: %1")
+                   .arg(QString::fromLocal8Bit(std::strerror(err ? err : EIO))));
+    return false;
 }
+
+bool outputFailed() { return outputFailedFlag(); }
 
 void printError(const QString& text)
 {
     const QByteArray bytes = "kalvor-link: " + text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-}
-
-QString showValue(const Options& options, const QString& text)
-{
-    return options.quoted ? QString::fromUtf8(link::quote(text)) : text;
 }
 
 int runGet(const Options& options, const QList<Target>& targets)
@@ -107,8 +119,7 @@ int runGet(const Options& options, const QList<Target>& targets)
             printError(QStringLiteral("%1: unexpected reply %2").arg(t.name, reply->kind));
             return ExitItemFailed;
         }
-        const QString value = showValue(options, item->text);
-        printLine(options.terse ? value : t.name + QLatin1Char(' ') + value);
+        printBytes(getLine(options, {t.name, item->time, item->seq, item->text}));
     }
     client.send(link::formatRequest(request(link::Command::Quit)));
     return code;

@@ -8,15 +8,22 @@
 
 namespace kalvor::tool {
 
+// 1 also stands for a socket that is not trusted and a connection that failed.
 enum Exit { ExitOk = 0, ExitItemFailed = 1, ExitUsage = 2, ExitNoProgram = 3 };
+
+enum class Format { Text, Csv, Json };
 
 struct Options {
     QString socketPath;
     int timeoutMs = 5000;
-    bool terse = false;    // -t: the value alone
-    bool quoted = false;   // -q: the value in its quoted wire form
-    bool warm = false;     // monitor: announcements instead of values
-    qint64 count = 0;      // monitor: stop after this many updates; 0 runs on
+    bool terse = false;      // -t: the value alone
+    bool quoted = false;     // -q: the value in its quoted wire form
+    bool wide = false;       // get -a: time and seq as well
+    bool localTime = false;  // times in the local time zone instead of UTC
+    Format format = Format::Text;  // monitor
+    bool warm = false;       // monitor: announcements instead of values
+    bool wait = true;        // monitor: wait for a program that is not running (yet)
+    qint64 count = 0;        // monitor: stop after this many updates; 0 runs on
 };
 
 // A name as the user wrote it with the topic and item it stands for.
@@ -28,9 +35,11 @@ struct Target {
 link::Request request(link::Command command, const QString& topic = {},
                       const QString& item = {});
 
+// Standard output; false once a write has failed (said once on standard error).
 void printLine(const QString& text);
+bool printBytes(const QByteArray& bytes);
+bool outputFailed();
 void printError(const QString& text);
-QString showValue(const Options& options, const QString& text);
 
 int runGet(const Options& options, const QList<Target>& targets);
 int runPut(const Options& options, const Target& target, const QString& value);

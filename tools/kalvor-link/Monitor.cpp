@@ -1,8 +1,9 @@
 // kalvor-link monitor: one line per update of the linked items, carried over
-// restarts of the program.
+// restarts of the program, and waiting for it when it is not running yet.
 #include "Commands.h"
 
 #include "LinkClient.h"
+#include "Output.h"
 
 #include <QDateTime>
 #include <QThread>
@@ -22,29 +23,28 @@ public:
 
     int run()
     {
-        QString why;
-        switch (client_.open(options_.timeoutMs, &why)) {
-        case LinkClient::OpenError::None:
-            break;
-        case LinkClient::OpenError::NoProgram:
-            printError(why);
-            return ExitNoProgram;
-        case LinkClient::OpenError::Refused:
-            printError(why);
-            return ExitItemFailed;
-        }
-        subscribe();
+        if (std::optional<int> end = connect(true))
+            return *end;
+        printBytes(monitorHeader(options_));
         while (true) {
             QByteArray line;
-            switch (client_.readLine(&line, 1000)) {
-            case LinkClient::Read::Timeout:
+            const LinkClient::Read read = client_.readLine(&line, 1000);
+            if (read == LinkClient::Read::Timeout)
                 continue;
-            case LinkClient::Read::Closed:
-                printLine(QStringLiteral("*** disconnected"));
-                reconnect();
+            if (read == LinkClient::Read::TooLong) {
+                printError(client_.describe(read, 0));
+                return ExitItemFailed;
+            }
+            if (read == LinkClient::Read::Closed) {
+                if (options_.format == Format::Text)
+                    printLine(QStringLiteral("*** disconnected"));
+                else
+                    printError(QStringLiteral("*** disconnected"));
+                if (!options_.wait)
+                    return ExitNoProgram;
+                if (std::optional<int> end = connect(false))
+                    return *end;
                 continue;
-            case LinkClient::Read::Line:
-                break;
             }
             if (std::optional<int> done = handle(line))
                 return *done;
@@ -52,6 +52,44 @@ public:
     }
 
 private:
+    // Connects and subscribes. While the program is not running, and the
+    // monitor may wait, tries again every half second (saying so once at the
+    // start). Returns the exit code when the monitor has to end instead.
+    std::optional<int> connect(bool atStart)
+    {
+        bool waiting = false;
+        while (true) {
+            QString why;
+            switch (client_.open(options_.timeoutMs, &why)) {
+            case LinkClient::OpenError::None:
+                subscribe();
+                return std::nullopt;
+            case LinkClient::OpenError::Refused:
+                printError(why);
+                return ExitItemFailed;
+            case LinkClient::OpenError::NoProgram:
+                if (!options_.wait) {
+                    printError(why);
+                    return ExitNoProgram;
+                }
+                if (atStart && !waiting)
+                    printError(why + QStringLiteral("; waiting for it"));
+                waiting = true;
+                break;
+            case LinkClient::OpenError::Unanswered:
+                // Something answers but not (yet) as KALVOR does: at the
+                // start that is an error, while waiting a program that is
+                // starting or ending.
+                if (atStart && !waiting) {
+                    printError(why);
+                    return ExitItemFailed;
+                }
+                break;
+            }
+            QThread::msleep(kRetryMs);
+        }
+    }
+
     void subscribe()
     {
         awaiting_.clear();
@@ -65,21 +103,12 @@ private:
         client_.send(requests);
     }
 
-    void reconnect()
-    {
-        QString why;
-        do
-            QThread::msleep(kRetryMs);
-        while (client_.open(options_.timeoutMs, &why) != LinkClient::OpenError::None);
-        subscribe();
-    }
-
     QString nameOf(const QString& topic, const QString& item) const
     {
         for (const Target& t : active_)
             if (t.item.topic == topic && t.item.item == item)
                 return t.name;
-        return topic + QLatin1Char('!') + item;
+        return topic + QLatin1Char(':') + item;
     }
 
     // Returns the exit code once the monitor is done.
@@ -110,23 +139,25 @@ private:
             const std::optional<link::ItemReply> item = link::itemReply(*reply);
             if (!item)
                 return std::nullopt;
-            print(nameOf(item->topic, item->item), item->time, showValue(options_, item->text));
+            printBytes(monitorLine(options_, {nameOf(item->topic, item->item), item->time,
+                                              item->seq, item->text}));
         } else if (kind == QLatin1String("CHANGED") && reply->words.size() == 3) {
-            print(nameOf(reply->words[0], reply->words[1]),
-                  QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
-                  QStringLiteral("changed ") + reply->words[2]);
+            bool ok = false;
+            const quint64 seq = reply->words[2].toULongLong(&ok);
+            if (!ok)
+                return std::nullopt;
+            // A warm link carries no time: the time of arrival stands for it.
+            const QString now = link::formatTime(QDateTime::currentDateTimeUtc());
+            printBytes(monitorLine(options_, {nameOf(reply->words[0], reply->words[1]), now,
+                                              seq, std::nullopt}));
         } else {
             return std::nullopt;
         }
+        if (outputFailed())
+            return ExitItemFailed;
         if (options_.count > 0 && ++seen_ >= options_.count)
             return failed_ ? ExitItemFailed : ExitOk;
         return std::nullopt;
-    }
-
-    void print(const QString& name, const QString& time, const QString& value)
-    {
-        const QString stamped = time + QLatin1Char(' ') + value;
-        printLine(options_.terse ? stamped : name + QLatin1Char(' ') + stamped);
     }
 
     const Options& options_;

@@ -3,6 +3,7 @@
 // reduced to the voltage at the card's converter input. Knows nothing of ports.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <random>
 
@@ -20,13 +21,17 @@ public:
     static constexpr double kDefaultNoise = 0.0015;       // volts at the converter input
     static constexpr std::uint32_t kDefaultSeed = 5489u;
     static constexpr double kRailVolts = 5.0;
+    // A film slid into the holder reaches its absorbance in the light path
+    // this long after it was inserted.
+    static constexpr double kSettleSeconds = 1.0;
 
     explicit HeadPhysics(std::uint32_t seed = kDefaultSeed);
 
     // Photometer output for a fresh lamp, per wavelength (volts before gain).
     void setLampLevel(Wavelength wl, double volts) { lamp_[index(wl)] = volts; }
     double lampLevel(Wavelength wl) const { return lamp_[index(wl)]; }
-    // 1.0 = fresh lamp; the lamp level scales with it.
+    // 1.0 = fresh lamp; the lamp level scales with it. At 0 no light reaches
+    // the photometer: it rests at its dark level, 0 V, without noise.
     void setLampFraction(double fraction) { lampFraction_ = fraction; }
     double lampFraction() const { return lampFraction_; }
 
@@ -36,8 +41,20 @@ public:
     // What sits in the light path.
     void setHolder(Holder holder) { holder_ = holder; }
     Holder holder() const { return holder_; }
-    // Absorbance of the dosimeter in the film holder; empty = no dosimeter.
-    void setDosimeter(std::optional<double> absorbance) { dosimeter_ = absorbance; }
+    // Absorbance of the dosimeter in the film holder, in place at once; empty
+    // = no dosimeter.
+    void setDosimeter(std::optional<double> absorbance)
+    {
+        dosimeter_ = absorbance;
+        settleStart_.reset();
+    }
+    // A film slid into the film holder as a hand does it: sensed at once, its
+    // absorbance in the light path goes from what was there before to
+    // `absorbance` within kSettleSeconds, fast at first and easing in.
+    void insertFilm(double absorbance);
+    bool settling() const;
+    // Seconds on a steady clock, for settling; a steady system clock by default.
+    void setClock(std::function<double()> seconds) { clock_ = std::move(seconds); }
     std::optional<double> dosimeter() const { return dosimeter_; }
     // The neutral density filter in the filter holder.
     void setFilter(NdFilter filter) { filter_ = filter; }
@@ -53,7 +70,7 @@ public:
     double noiseSigma() const { return sigma_; }
     void seed(std::uint32_t value);
 
-    // Absorbance of whatever is in the light path of the current holder.
+    // Absorbance of whatever is in the light path of the current holder, now.
     double pathAbsorbance() const;
     // True while a dosimeter sits in the film holder (the head's sensor).
     bool dosimeterSensed() const { return holder_ == Holder::Film && dosimeter_.has_value(); }
@@ -71,6 +88,8 @@ public:
 
 private:
     static int index(Wavelength wl) { return wl == Wavelength::Primary ? 0 : 1; }
+    double now() const;
+    double dosimeterAbsorbance() const;
 
     std::array<double, 2> lamp_{kDefaultPrimaryLevel, kDefaultSecondaryLevel};
     std::array<double, 4> ndf_{0.0, 0.3, 0.8, 1.5};
@@ -78,6 +97,9 @@ private:
     Wavelength wavelength_ = Wavelength::Primary;
     Holder holder_ = Holder::Film;
     std::optional<double> dosimeter_;
+    std::optional<double> settleStart_; // clock time of the last insertFilm while it settles
+    double settleFrom_ = 0.0;
+    std::function<double()> clock_;
     NdFilter filter_ = NdFilter::None;
     double gain_ = kDefaultGain;
     std::mt19937 rng_;

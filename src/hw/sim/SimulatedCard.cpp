@@ -122,6 +122,12 @@ void SimulatedCard::setDosimeter(std::optional<double> absorbance)
     notify();
 }
 
+void SimulatedCard::insertFilm(double absorbance)
+{
+    physics_.insertFilm(absorbance);
+    notify();
+}
+
 void SimulatedCard::setHolder(Holder holder)
 {
     physics_.setHolder(holder);

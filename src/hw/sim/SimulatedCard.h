@@ -41,6 +41,8 @@ public:
     // The chip's 128 bytes, register r = bytes 2r and 2r+1.
     void setEepromRaw(const QByteArray& bytes);
     void setDosimeter(std::optional<double> absorbance);
+    // A film slid in by hand: sensed at once, settled within about a second.
+    void insertFilm(double absorbance);
     void setHolder(Holder holder);
     void setFilter(NdFilter filter);
     void setLampFraction(double fraction);
@@ -61,6 +63,8 @@ public:
     bool adcStuck() const { return adcStuck_; }
     bool cardPresent() const { return cardPresent_; }
     const HeadPhysics& physics() const { return physics_; }
+    // The clock a film settles by (seconds); tests put in their own.
+    void setClock(std::function<double()> seconds) { physics_.setClock(std::move(seconds)); }
     const Eeprom93C46& eeprom() const { return eeprom_; }
 
     // --- Outputs, as last written to the control register. ---

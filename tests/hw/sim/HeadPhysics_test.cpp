@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -104,4 +105,52 @@ TEST(SimHeadPhysics, SeededNoiseIsRepeatableAndHasTheGivenSpread)
     // Re-seeding starts the same sequence again.
     a.seed(42);
     EXPECT_DOUBLE_EQ(a.sampleVoltage(), va[0]);
+}
+
+TEST(SimHeadPhysics, DarkLampRestsAtZeroVoltsWithoutNoise)
+{
+    HeadPhysics p; // default noise
+    p.setDosimeter(0.8);
+    p.setLampFraction(0.0);
+    EXPECT_EQ(p.idealVoltage(), 0.0);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(p.sampleVoltage(), 0.0) << i;
+    p.setLampFraction(0.01); // the faintest light brings the noise back
+    std::vector<int> counts;
+    for (int i = 0; i < 200; ++i)
+        counts.push_back(p.sampleCount());
+    EXPECT_NE(*std::min_element(counts.begin(), counts.end()), *std::max_element(counts.begin(), counts.end()));
+}
+
+TEST(SimHeadPhysics, InsertedFilmIsSensedAtOnceAndSettlesWithinASecond)
+{
+    HeadPhysics p = quiet();
+    double now = 100.0;
+    p.setClock([&now] { return now; });
+    p.insertFilm(1.0);
+    EXPECT_TRUE(p.dosimeterSensed());
+    EXPECT_TRUE(p.settling());
+    EXPECT_DOUBLE_EQ(p.pathAbsorbance(), 0.0); // it starts from the empty path
+
+    double previous = 0.0;
+    for (double t : {0.1, 0.3, 0.5, 0.7, 0.9}) {
+        now = 100.0 + t;
+        const double a = p.pathAbsorbance();
+        EXPECT_GT(a, previous) << t;
+        EXPECT_LT(a, 1.0) << t;
+        previous = a;
+    }
+    EXPECT_GT(previous, 0.99); // nearly there before the second is over
+    now = 100.0 + HeadPhysics::kSettleSeconds;
+    EXPECT_FALSE(p.settling());
+    EXPECT_DOUBLE_EQ(p.pathAbsorbance(), 1.0);
+    EXPECT_NEAR(p.idealVoltage(), 1.9 * (1.2 - 1.0), 1e-12);
+
+    // A second film starts from the first; an instant change ends the settling.
+    p.insertFilm(0.4);
+    now += 0.2;
+    EXPECT_GT(p.pathAbsorbance(), 0.4);
+    p.setDosimeter(0.3);
+    EXPECT_FALSE(p.settling());
+    EXPECT_DOUBLE_EQ(p.pathAbsorbance(), 0.3);
 }

@@ -1,60 +1,16 @@
 #!/usr/bin/env python3
-"""Draws the pictures of the port setup dialog and writes them as PNG files.
-
-    python3 make_artwork.py [output-directory]
+"""The pictures of the port setup dialog, drawn pixel by pixel.
 
 DIP.png / DIPoff.png  16 x 48, 16 colours: one address switch on / off, on the
                       red body of the switch block.
 card.png              300 x 282, 256 colours: the BRENIK card with its address
                       switches at the factory setting 0x300 (4 and 3 off).
 
-Only the standard library is used (zlib for the PNG data).
+make_artwork.py beside this file writes them into resources/portsetup/.
 """
 import os
-import struct
-import sys
-import zlib
 
-# ---------------------------------------------------------------- PNG output
-
-
-def write_png(path, canvas, bit_depth=8):
-    """Writes an indexed-colour PNG; the palette is the canvas's own colours."""
-    palette = []
-    index = {}
-    for row in canvas.px:
-        for c in row:
-            if c not in index:
-                index[c] = len(palette)
-                palette.append(c)
-    if len(palette) > (1 << bit_depth):
-        raise ValueError('%s: %d colours do not fit %d bits' % (path, len(palette), bit_depth))
-    raw = bytearray()
-    per_byte = 8 // bit_depth
-    for row in canvas.px:
-        raw.append(0)  # filter: none
-        if bit_depth == 8:
-            raw.extend(index[c] for c in row)
-        else:
-            for x in range(0, len(row), per_byte):
-                b = 0
-                for k in range(per_byte):
-                    v = index[row[x + k]] if x + k < len(row) else 0
-                    b |= v << (8 - bit_depth * (k + 1))
-                raw.append(b)
-
-    def chunk(kind, data):
-        body = kind + data
-        return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body) & 0xFFFFFFFF)
-
-    png = b'\x89PNG\r\n\x1a\n'
-    png += chunk(b'IHDR', struct.pack('>IIBBBBB', canvas.w, canvas.h, bit_depth, 3, 0, 0, 0))
-    png += chunk(b'PLTE', b''.join(bytes(c) for c in palette))
-    png += chunk(b'IDAT', zlib.compress(bytes(raw), 9))
-    png += chunk(b'IEND', b'')
-    with open(path, 'wb') as f:
-        f.write(png)
-
+from png import write_indexed
 
 # ---------------------------------------------------------------- drawing
 
@@ -458,13 +414,8 @@ def draw_switch_block(c, x0, y0):
         c.vline(sx + 1, by1 + 7, by1 + 16, TRACE)
 
 
-def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
-    os.makedirs(out, exist_ok=True)
-    write_png(os.path.join(out, 'DIP.png'), switch_picture(True), bit_depth=4)
-    write_png(os.path.join(out, 'DIPoff.png'), switch_picture(False), bit_depth=4)
-    write_png(os.path.join(out, 'card.png'), card_picture(), bit_depth=8)
-
-
-if __name__ == '__main__':
-    main()
+def write(out):
+    """Writes DIP.png, DIPoff.png and card.png into the folder out."""
+    write_indexed(os.path.join(out, 'DIP.png'), switch_picture(True).px, bit_depth=4)
+    write_indexed(os.path.join(out, 'DIPoff.png'), switch_picture(False).px, bit_depth=4)
+    write_indexed(os.path.join(out, 'card.png'), card_picture().px, bit_depth=8)

@@ -1,0 +1,254 @@
+#include "app/ReaderTopic.h"
+
+#include "app/Reader.h"
+#include "core/SettingsStore.h"
+#include "hw/Registers.h"
+#include "measure/ReadingCheck.h"
+
+#include <QDateTime>
+
+namespace kalvor {
+
+namespace {
+const QString kModel = QStringLiteral("model");
+const QString kSerial = QStringLiteral("serial");
+const QString kGain = QStringLiteral("gain");
+const QString kWavelength = QStringLiteral("wavelength");
+const QString kZero = QStringLiteral("zero");
+const QString kZeroTime = QStringLiteral("zeroTime");
+const QString kReading = QStringLiteral("reading");
+const QString kStatus = QStringLiteral("status");
+const QString kDosimeter = QStringLiteral("dosimeter");
+const QString kButton = QStringLiteral("button");
+const QString kLed = QStringLiteral("led");
+const QString kBeep = QStringLiteral("beep");
+
+QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+
+PutResult badValue(const QString& item, const QString& text, const QString& expected)
+{
+    return {false, QStringLiteral("BAD_VALUE"),
+            QStringLiteral("\"%1\" is no value for %2 (expected %3)").arg(text, item, expected)};
+}
+
+// A whole decimal number (blanks around it allowed), or nothing.
+std::optional<int> wholeNumber(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 9)
+        return std::nullopt;
+    for (QChar c : t)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    return t.toInt();
+}
+} // namespace
+
+const QStringList& ReaderTopic::itemNames()
+{
+    static const QStringList names{kModel,   kSerial, kGain,      kWavelength, kZero, kZeroTime,
+                                   kReading, kStatus, kDosimeter, kButton,     kLed,  kBeep};
+    return names;
+}
+
+ReaderTopic::ReaderTopic(Reader& reader, QObject* parent)
+    : LinkTopic(QStringLiteral("reader"), itemNames(), parent), reader_(&reader)
+{
+    set(kStatus, statusText(ReadingStatus::Zeroing));
+    set(kReading, QString::number(readings_));
+    set(kLed, flag(reader.state.LED));
+    set(kBeep, QStringLiteral("0"));
+    const QString wl = reader.data().text(item::WL);
+    if (!wl.isEmpty())
+        set(kWavelength, wl);
+
+    beepTimer_.setSingleShot(true);
+    beepTimer_.setTimerType(Qt::PreciseTimer); // never ends a beep early
+    connect(&beepTimer_, &QTimer::timeout, this, [this] { whenHeadFree([this] { endBeep(); }); });
+
+    connect(&reader, &Reader::identityRead, this, &ReaderTopic::onIdentityRead);
+    connect(&reader, &Reader::zeroOrdered, this,
+            [this] { setIfChanged(kStatus, statusText(ReadingStatus::Zeroing)); });
+    connect(&reader, &Reader::zeroTaken, this, &ReaderTopic::onZeroTaken);
+    connect(&reader, &Reader::readingTaken, this, &ReaderTopic::onReadingTaken);
+    connect(&reader, &Reader::readingDone, this, &ReaderTopic::onReadingDone);
+    connect(&reader, &Reader::converterTimedOut, this,
+            [this] { setIfChanged(kStatus, statusText(ReadingStatus::Timeout)); });
+    connect(&reader.data(), &LinkTopic::itemSet, this, [this](const QString& name, const ItemValue& v) {
+        if (name == item::WL)
+            setIfChanged(kWavelength, v.text);
+    });
+    reader.head.afterTransfer = [this] { runDeferred(); };
+}
+
+ReaderTopic::~ReaderTopic()
+{
+    if (reader_)
+        reader_->head.afterTransfer = nullptr;
+}
+
+void ReaderTopic::setIfChanged(const QString& item, const QString& text)
+{
+    if (value(item).seq == 0 || this->text(item) != text)
+        set(item, text);
+}
+
+// ---- what the reader tells ----------------------------------------------------
+
+void ReaderTopic::onIdentityRead()
+{
+    const ReaderState& s = reader_->state;
+    setIfChanged(kModel, s.rdrModel);
+    setIfChanged(kSerial, s.rdrSN);
+    setIfChanged(kGain, SettingsStore::formatDouble(s.rdrGain));
+    ready_ = true;
+}
+
+void ReaderTopic::onZeroTaken()
+{
+    set(kZero, QString::number(reader_->state.z1, 'f', 4));
+    set(kZeroTime, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+}
+
+void ReaderTopic::onReadingTaken(double absorbance)
+{
+    set(kReading, QString::number(++readings_));
+    const ReadingStatus status =
+        checkReading(reader_->acquisition.lastSpread(), Acquisition::kConversions, absorbance);
+    setIfChanged(kStatus, statusText(status));
+}
+
+void ReaderTopic::onReadingDone()
+{
+    if (sensing())
+        sense();
+}
+
+// ---- sensing --------------------------------------------------------------------
+
+void ReaderTopic::sense()
+{
+    if (!ready_ || !reader_)
+        return;
+    const std::uint8_t status = reader_->head.readStatus(reader_->state.base);
+    setIfChanged(kDosimeter, flag(!(status & stsNoDosimeter)));
+    setIfChanged(kButton, flag((status & stsButton) != 0));
+}
+
+void ReaderTopic::aboutToGet(const QString& item)
+{
+    if (item == kDosimeter || item == kButton)
+        sense();
+}
+
+void ReaderTopic::linked(LinkClient client, const QString& item)
+{
+    if (item != kDosimeter && item != kButton)
+        return;
+    sensingLinks_[client].insert(item);
+    sense(); // the link starts with the state as it is now
+}
+
+void ReaderTopic::unlinked(LinkClient client, const QString& item)
+{
+    const auto it = sensingLinks_.find(client);
+    if (it == sensingLinks_.end())
+        return;
+    it->remove(item);
+    if (it->isEmpty())
+        sensingLinks_.erase(it);
+}
+
+void ReaderTopic::clientGone(LinkClient client)
+{
+    sensingLinks_.remove(client);
+    if (ledOwners_.remove(client) && ledOwners_.isEmpty())
+        whenHeadFree([this] {
+            if (ledOwners_.isEmpty() && reader_ && reader_->state.LED)
+                setLed(false);
+        });
+}
+
+// ---- LED and buzzer -------------------------------------------------------------
+
+PutResult ReaderTopic::put(const QString& item, const QString& text) { return putFrom(nullptr, item, text); }
+
+PutResult ReaderTopic::putFrom(LinkClient client, const QString& item, const QString& text)
+{
+    if (!hasItem(item))
+        return {false, QStringLiteral("UNKNOWN_ITEM"), QStringLiteral("topic reader has no item %1").arg(item)};
+    if (item != kLed && item != kBeep)
+        return {false, QStringLiteral("NOT_SUPPORTED"),
+                QStringLiteral("item %1 of topic reader is read-only").arg(item)};
+    if (!ready_ || !reader_)
+        return {false, QStringLiteral("NOT_READY"),
+                QStringLiteral("the reader head has not passed its test yet")};
+
+    if (item == kLed) {
+        const QString t = text.trimmed();
+        if (t != QLatin1String("1") && t != QLatin1String("0"))
+            return badValue(item, text, QStringLiteral("1 or 0"));
+        const bool on = t == QLatin1String("1");
+        whenHeadFree([this, on, client] {
+            if (on)
+                ledOwners_.insert(client);
+            setLed(on);
+        });
+        return {};
+    }
+
+    const std::optional<int> ms = wholeNumber(text);
+    if (!ms || *ms < kMinBeepMs || *ms > kMaxBeepMs)
+        return badValue(item, text,
+                        QStringLiteral("a duration of %1..%2 ms").arg(kMinBeepMs).arg(kMaxBeepMs));
+    whenHeadFree([this, ms = *ms] { startBeep(ms); });
+    return {};
+}
+
+void ReaderTopic::whenHeadFree(std::function<void()> change)
+{
+    if (reader_ && reader_->head.transferring())
+        deferred_.append(std::move(change));
+    else
+        change();
+}
+
+void ReaderTopic::runDeferred()
+{
+    const QList<std::function<void()>> changes = std::exchange(deferred_, {});
+    for (const auto& change : changes)
+        change();
+}
+
+void ReaderTopic::setLed(bool on)
+{
+    if (!reader_)
+        return;
+    if (on) {
+        reader_->head.LedOn();
+    } else {
+        reader_->head.LedOff();
+        ledOwners_.clear();
+    }
+    setIfChanged(kLed, flag(on));
+}
+
+void ReaderTopic::startBeep(int ms)
+{
+    if (!reader_)
+        return;
+    if (!reader_->state.buzzer)
+        reader_->head.buzzerOn();
+    beepTimer_.start(ms); // a beep that sounds is replaced: its time starts over
+    set(kBeep, QString::number(ms));
+}
+
+void ReaderTopic::endBeep()
+{
+    beepTimer_.stop();
+    if (reader_ && reader_->state.buzzer)
+        reader_->head.buzzerOff();
+    setIfChanged(kBeep, QStringLiteral("0"));
+}
+
+} // namespace kalvor

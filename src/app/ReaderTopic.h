@@ -1,0 +1,72 @@
+#pragma once
+// Topic "reader": what a linked program needs to trust and record a reading
+// (the head's identity, the zero, a status per reading, a reading count), the
+// head's dosimeter sensor and push button, and its LED and buzzer to drive.
+//
+// Nothing here touches a port unless a client asks: the dosimeter and the
+// button are sensed (one status read) after each reading only while a client
+// links to either of them, and when a client GETs or links one of them; the
+// LED changes only on a client's PUT and when the last client that switched it
+// on disconnects; a beep sounds for its time (at most 2 s), also when the
+// client that asked for it is gone.
+#include "link/LinkTopic.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+#include <functional>
+
+namespace kalvor {
+
+class Reader;
+
+class ReaderTopic : public LinkTopic {
+    Q_OBJECT
+public:
+    static const QStringList& itemNames();
+    static constexpr int kMinBeepMs = 10;
+    static constexpr int kMaxBeepMs = 2000;
+
+    explicit ReaderTopic(Reader& reader, QObject* parent = nullptr);
+    ~ReaderTopic() override;
+
+    // led: "1" / "0"; beep: milliseconds 10..2000, a new beep replacing one
+    // that sounds. Other items: NOT_SUPPORTED; before the head has passed its
+    // test at start: NOT_READY.
+    PutResult put(const QString& item, const QString& text) override;
+    PutResult putFrom(LinkClient client, const QString& item, const QString& text) override;
+    void aboutToGet(const QString& item) override;
+    void linked(LinkClient client, const QString& item) override;
+    void unlinked(LinkClient client, const QString& item) override;
+    void clientGone(LinkClient client) override;
+
+    // True while some client links to dosimeter or button.
+    bool sensing() const { return !sensingLinks_.isEmpty(); }
+
+private:
+    void setIfChanged(const QString& item, const QString& text);
+    void sense();
+    // Runs `change` of the control register now, or after the EEPROM transfer
+    // that holds the control byte.
+    void whenHeadFree(std::function<void()> change);
+    void runDeferred();
+    void setLed(bool on);
+    void startBeep(int ms);
+    void endBeep();
+
+    void onIdentityRead();
+    void onZeroTaken();
+    void onReadingTaken(double absorbance);
+    void onReadingDone();
+
+    QPointer<Reader> reader_;
+    bool ready_ = false; // the head passed its test and its identity is read
+    quint64 readings_ = 0;
+    QHash<LinkClient, QSet<QString>> sensingLinks_; // links to dosimeter / button, by client
+    QSet<LinkClient> ledOwners_;  // clients that switched the LED on since it was last off
+    QTimer beepTimer_;
+    QList<std::function<void()>> deferred_;
+};
+
+} // namespace kalvor

@@ -1,0 +1,274 @@
+// Topic "reader" over the link, in-process: the reader with its window on the
+// simulated card, the three topics served, readings taken by calling the
+// timer handlers, and every port access recorded.
+#include "app/MainWindow.h"
+#include "app/ProgramEnd.h"
+#include "app/ReaderTopic.h"
+#include "app/SimulatorTopic.h"
+#include "core/MessageSink.h"
+#include "core/SettingsStore.h"
+#include "hw/Registers.h"
+#include "hw/sim/SimulatedCard.h"
+#include "link/LinkProtocol.h"
+#include "link/LinkTestSupport.h"
+#include "support/RecordingPort.h"
+#include "support/TempSettings.h"
+
+#include <QElapsedTimer>
+
+using namespace kalvor;
+using kalvor::test::PortAccess;
+
+namespace {
+
+class ReaderLink : public linktest::LinkFixture {
+protected:
+    test::TempSettings tmp;
+    RecordingMessageSink messages;
+    sim::SimulatedCard card;
+    test::RecordingPort io{card};
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<LinkTopic> dataTopic{createDataTopic(nullptr)};
+    std::unique_ptr<Reader> reader;
+    std::unique_ptr<ReaderTopic> topic;
+    std::unique_ptr<SimulatorTopic> simTopic;
+    std::unique_ptr<frmKALVOR> window;
+
+    void SetUp() override
+    {
+        LinkFixture::SetUp();
+        setEndProgramHandler([](int s) { throw ProgramEnded{s}; });
+        clearEndProgramSteps();
+        tmp.writeFileText("[Properties]\nPort=768\n");
+        settings = std::make_unique<SettingsStore>(tmp.filePath());
+        reader = std::make_unique<Reader>(io, *settings, *dataTopic);
+        topic = std::make_unique<ReaderTopic>(*reader);
+        simTopic = std::make_unique<SimulatorTopic>(card);
+        window = std::make_unique<frmKALVOR>(*reader);
+        reader->formUnload = [this](int cancel) { window->Form_Unload(cancel); };
+        window->Form_Load();
+        reader->tmrDelayZero_Timer(); // the zero
+        server = std::make_unique<LinkServer>(QList<LinkTopic*>{dataTopic.get(), topic.get(), simTopic.get()});
+        QString why;
+        ASSERT_TRUE(server->listen(socketPath, &why)) << why.toStdString();
+        io.clearLog();
+    }
+    void TearDown() override
+    {
+        reader->tmrRead.stop();
+        reader->tmrDelayZero.stop();
+        setEndProgramHandler({});
+        LinkFixture::TearDown();
+    }
+
+    void readOnce() { reader->tmrRead_Timer(); }
+
+    // The reply to a request, past the updates of linked items.
+    static QByteArray reply(linktest::TestClient& c, const QByteArray& request)
+    {
+        c.sendLine(request);
+        QByteArray line;
+        do
+            line = c.nextOrEmpty();
+        while (line.startsWith("UPDATE ") || line.startsWith("CHANGED "));
+        return line;
+    }
+    // The value of a GET, or the ERR line.
+    static QString get(linktest::TestClient& c, const QByteArray& topicItem)
+    {
+        const QByteArray line = reply(c, "GET " + topicItem);
+        const auto r = kalvor::link::parseReply(line);
+        return r && r->value ? *r->value : QString::fromUtf8(line);
+    }
+    static QByteArray put(linktest::TestClient& c, const QByteArray& topicItem, const QByteArray& value)
+    {
+        return reply(c, "PUT " + topicItem + " \"" + value + "\"");
+    }
+    bool readingEndsWithConversion() const
+    {
+        return !io.accesses().empty() && io.accesses().back() == PortAccess::read(0x300, io.accesses().back().value);
+    }
+};
+
+TEST_F(ReaderLink, IdentityZeroAndTheStatusOfASoundReading)
+{
+    auto c = client();
+    EXPECT_EQ(get(*c, "reader status"), QStringLiteral("zeroing")); // zero taken, no reading yet
+    EXPECT_EQ(get(*c, "reader reading"), QStringLiteral("0"));
+    readOnce();
+    EXPECT_EQ(get(*c, "reader model"), QStringLiteral("KALVOR"));
+    EXPECT_EQ(get(*c, "reader serial"), QStringLiteral("1500"));
+    EXPECT_EQ(get(*c, "reader gain"), QStringLiteral("1.9"));
+    EXPECT_EQ(get(*c, "reader wavelength"), QStringLiteral("510 nm"));
+    const QString zero = get(*c, "reader zero");
+    EXPECT_GE(zero.size() - zero.indexOf(QLatin1Char('.')) - 1, 3) << zero.toStdString();
+    EXPECT_NEAR(zero.toDouble(), 1.2, 0.005) << zero.toStdString();
+    const QDateTime zeroTime = QDateTime::fromString(get(*c, "reader zeroTime"), Qt::ISODateWithMs);
+    EXPECT_TRUE(zeroTime.isValid() && zeroTime.timeSpec() == Qt::UTC);
+    EXPECT_LE(zeroTime.secsTo(QDateTime::currentDateTimeUtc()), 60);
+    EXPECT_EQ(get(*c, "reader status"), QStringLiteral("ok"));
+    EXPECT_EQ(get(*c, "reader reading"), QStringLiteral("1"));
+    EXPECT_EQ(put(*c, "reader zero", "1"), "ERR NOT_SUPPORTED item zero of topic reader is read-only");
+
+    reader->mnuZero_Click(); // a zero ordered: readings wait for it
+    EXPECT_EQ(get(*c, "reader status"), QStringLiteral("zeroing"));
+}
+
+TEST_F(ReaderLink, EachSimulatedFaultGivesItsStateWithinTwoReadings)
+{
+    auto c = client();
+    const struct {
+        QByteArray item, fault, repair, state;
+    } cases[] = {{"head", "unplugged", "connected", "flat"},
+                 {"lamp", "0", "1", "flat"},
+                 {"dosimeter", "3.5", "none", "over-range"},
+                 {"dosimeter", "10", "none", "floor"}};
+    for (const auto& f : cases) {
+        ASSERT_EQ(put(*c, "simulator " + f.item, f.fault), "OK PUT simulator " + f.item);
+        readOnce();
+        readOnce();
+        EXPECT_EQ(get(*c, "reader status"), QString::fromLatin1(f.state)) << f.item.data() << "=" << f.fault.data();
+        ASSERT_EQ(put(*c, "simulator " + f.item, f.repair), "OK PUT simulator " + f.item);
+        readOnce();
+        readOnce();
+        EXPECT_EQ(get(*c, "reader status"), QStringLiteral("ok")) << "after " << f.item.data();
+    }
+    card.setCardPresent(false); // every read is 0xFF: the converter's top
+    readOnce();
+    EXPECT_EQ(get(*c, "reader status"), QStringLiteral("ceiling"));
+}
+
+TEST_F(ReaderLink, StatusComesBeforeTheAOfItsReadingAndTellsOfAStuckConverter)
+{
+    auto c = client();
+    for (const char* sub : {"SUB reader status", "SUB reader reading", "SUB data A"}) {
+        c->sendLine(sub);
+        EXPECT_TRUE(c->nextOrEmpty().startsWith("OK SUB"));
+        EXPECT_TRUE(c->nextOrEmpty().startsWith("UPDATE"));
+    }
+    put(*c, "simulator head", "unplugged");
+    readOnce();
+    const QList<QByteArray> lines = c->linesBeforePong();
+    ASSERT_EQ(lines.size(), 3) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines[0].startsWith("UPDATE reader reading ") && lines[0].endsWith(" \"1\""));
+    EXPECT_TRUE(lines[1].startsWith("UPDATE reader status ") && lines[1].endsWith(" \"flat\""));
+    EXPECT_TRUE(lines[2].startsWith("UPDATE data A "));
+
+    QString statusWhileReported;
+    messages.onShow = [&](const QString&) { statusWhileReported = topic->text("status"); };
+    card.setAdcStuck(true);
+    EXPECT_THROW(readOnce(), ProgramEnded);
+    EXPECT_EQ(statusWhileReported, QStringLiteral("timeout"));
+}
+
+TEST_F(ReaderLink, SensorIsReadOnlyForItsLinksAndGets)
+{
+    auto c = client();
+    c->sendLine("SUB reader status");
+    c->sendLine("SUB data A");
+    c->linesBeforePong();
+    readOnce();
+    EXPECT_TRUE(readingEndsWithConversion()) << "a reading without a sensor link reads more than its conversions";
+    EXPECT_EQ(std::count(io.accesses().begin(), io.accesses().end(), PortAccess::write(0x301, 0x01)), 1200);
+
+    io.clearLog();
+    EXPECT_EQ(get(*c, "reader button"), QStringLiteral("0"));
+    EXPECT_EQ(io.accesses(), std::vector<PortAccess>{PortAccess::read(0x302, card.peekStatus())});
+
+    auto watcher = client();
+    watcher->sendLine("SUB reader dosimeter");
+    EXPECT_EQ(watcher->nextOrEmpty(), "OK SUB reader dosimeter HOT");
+    EXPECT_TRUE(watcher->nextOrEmpty().endsWith(" \"0\""));
+    put(*c, "simulator dosimeter", "0.8");
+    io.clearLog();
+    readOnce();
+    // One status read after the reading, for both signals.
+    ASSERT_FALSE(readingEndsWithConversion());
+    EXPECT_EQ(io.accesses().back(), PortAccess::read(0x302, io.accesses().back().value));
+    EXPECT_EQ(io.accesses()[io.accesses().size() - 2].port, 0x300);
+    EXPECT_TRUE(watcher->nextOrEmpty().endsWith(" \"1\""));
+    put(*c, "simulator dosimeter", "none");
+    readOnce();
+    EXPECT_TRUE(watcher->nextOrEmpty().endsWith(" \"0\""));
+
+    EXPECT_EQ(reply(*watcher, "UNSUB reader dosimeter"), "OK UNSUB reader dosimeter");
+    EXPECT_FALSE(topic->sensing());
+    reply(*watcher, "SUB reader button");
+    EXPECT_TRUE(topic->sensing());
+    watcher.reset(); // the last sensor link goes with its client
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !topic->sensing(); }, 1000));
+    io.clearLog();
+    readOnce();
+    EXPECT_TRUE(readingEndsWithConversion());
+}
+
+TEST_F(ReaderLink, LedAndBeepDriveTheControlByteUntilTheirClientGoes)
+{
+    auto c = client();
+    EXPECT_EQ(put(*c, "reader led", "1"), "OK PUT reader led");
+    EXPECT_EQ(reader->state.Control, 0x22);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return get(*c, "simulator led") == QStringLiteral("1"); }, 1000));
+    EXPECT_EQ(put(*c, "reader led", "2"), "ERR BAD_VALUE \"2\" is no value for led (expected 1 or 0)");
+    for (const char* ms : {"9", "2001", "0.5", ""})
+        EXPECT_TRUE(put(*c, "reader beep", ms).startsWith("ERR BAD_VALUE ")) << ms;
+    EXPECT_FALSE(card.buzzer());
+
+    // Times at which the simulated buzzer went on and off.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::pair<bool, qint64>> buzzer;
+    const int observer = card.addChangeObserver([&] {
+        if (buzzer.empty() || buzzer.back().first != card.buzzer())
+            buzzer.emplace_back(card.buzzer(), clock.elapsed());
+    });
+    const std::unique_ptr<void, std::function<void(void*)>> unobserve(
+        &card, [this, observer](void*) { card.removeChangeObserver(observer); });
+    EXPECT_EQ(put(*c, "reader beep", "200"), "OK PUT reader beep");
+    EXPECT_TRUE(card.led()); // the LED line kept its state
+    ASSERT_TRUE(QTest::qWaitFor([&] { return buzzer.size() == 2; }, 3000));
+    EXPECT_GE(buzzer[1].second - buzzer[0].second, 199);
+    EXPECT_EQ(get(*c, "reader beep"), QStringLiteral("0"));
+
+    put(*c, "reader beep", "2000");
+    put(*c, "reader beep", "50"); // replaces the long one
+    ASSERT_TRUE(QTest::qWaitFor([&] { return buzzer.size() == 4; }, 1500)) << "the 2000 ms beep was not replaced";
+
+    // The LED goes off with the client that switched it on; a beep sounds
+    // its time even when its client has gone at once, as a one-shot put does.
+    auto other = client();
+    put(*other, "reader led", "0");
+    put(*other, "reader beep", "400");
+    put(*c, "reader led", "1");
+    other.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 1; }, 1000));
+    EXPECT_TRUE(card.led()) << "a client that did not switch the LED on put it out";
+    EXPECT_TRUE(card.buzzer());
+    c.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.led(); }, 1000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.buzzer(); }, 3000));
+    EXPECT_GE(buzzer.back().second - buzzer[buzzer.size() - 2].second, 399);
+    EXPECT_EQ(reader->state.Control, 0x02);
+}
+
+TEST_F(ReaderLink, WriteDuringAHeadTestIsAppliedAfterIt)
+{
+    int controlWrites = 0;
+    bool ledOnInsideTest = false;
+    io.onAccess = [&](const PortAccess& a) {
+        if (a.kind == PortAccess::Write && a.port == 0x303 && ++controlWrites == 100) {
+            EXPECT_TRUE(topic->put(QStringLiteral("led"), QStringLiteral("1")).ok);
+            ledOnInsideTest = reader->state.LED;
+        }
+    };
+    EXPECT_EQ(reader->testHead(0x300), 0);
+    io.onAccess = nullptr;
+    ASSERT_GT(controlWrites, 100);
+    EXPECT_FALSE(ledOnInsideTest);
+    EXPECT_TRUE(reader->state.LED);
+    const std::vector<std::uint8_t> writes = io.writesTo(0x303);
+    ASSERT_GE(writes.size(), 2u);
+    EXPECT_EQ(writes[writes.size() - 2], 0x02); // the transfer puts the byte back
+    EXPECT_EQ(writes.back(), 0x22);             // and then the LED goes on
+}
+
+} // namespace
