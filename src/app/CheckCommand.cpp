@@ -11,19 +11,12 @@
 
 namespace kalvor {
 
-int runCheck(PortIo& io, const SettingsStore& settings, const QString& address, QTextStream& out, QTextStream& err)
+int runCheck(PortIo& io, const SettingsStore& settings, std::optional<int> address, QTextStream& out,
+             QTextStream& err)
 {
     int port = kFactoryBase;
-    if (!address.isEmpty()) {
-        bool ok = false;
-        QString text = address.trimmed();
-        if (text.startsWith(QStringLiteral("&H"), Qt::CaseInsensitive) || text.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive))
-            text = text.mid(2);
-        port = text.toInt(&ok, 16);
-        if (!ok || port < 0 || port > 0xFFFF) {
-            err << "kalvor: --check needs a hexadecimal card address such as 300, not \"" << address << "\"\n";
-            return exitcode::Usage;
-        }
+    if (address) {
+        port = *address;
     } else {
         const std::int16_t stored = settings.port();
         if (stored != 0)

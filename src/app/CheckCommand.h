@@ -10,8 +10,10 @@ namespace kalvor {
 class PortIo;
 class SettingsStore;
 
-// address: the ADDRESS of the option (hex), or empty for the stored "Port",
-// else 300. Messages go to err, the identity to out. Returns the exit status.
-int runCheck(PortIo& io, const SettingsStore& settings, const QString& address, QTextStream& out, QTextStream& err);
+// address: the ADDRESS of the option (already checked to lie in the card's
+// range), or nothing for the stored "Port", else 300. Messages go to err, the
+// identity to out. Returns the exit status.
+int runCheck(PortIo& io, const SettingsStore& settings, std::optional<int> address, QTextStream& out,
+             QTextStream& err);
 
 } // namespace kalvor

@@ -15,15 +15,21 @@ namespace kalvor {
 class PortStack {
 public:
     // simulateOptions: null for the hardware, else the --simulate text.
-    // Returns null with a report in *why when the backend is not available.
-    static std::unique_ptr<PortStack> create(const QString* simulateOptions, const QString& traceFile, QString* why);
+    // Returns null with a report in *why, and the exit status in *status,
+    // when the backend or the trace is not available.
+    static std::unique_ptr<PortStack> create(const QString* simulateOptions, const QString& traceFile, QString* why,
+                                             int* status);
 
     PortIo& io() { return *safe_; }
     sim::SimulatedCard* simulator() { return simulator_; }
-    void flush()
+    // Pushes the trace to its file; false when the trace could not be
+    // written completely (said once on standard error when it happened).
+    bool flush()
     {
-        if (trace_)
-            trace_->flush();
+        if (!trace_)
+            return true;
+        trace_->flush();
+        return !trace_->writeFailed();
     }
 
 private:

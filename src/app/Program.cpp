@@ -14,6 +14,8 @@
 #include "link/LinkServer.h"
 #include "app/SimulatorTopic.h"
 #include "app/WindowWiring.h"
+#include "app/SettingsAtEnd.h"
+#include "hw/CardLock.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -33,7 +35,7 @@ void report(const QString& text, bool gui)
 
 } // namespace
 
-int runProgram(const QString* simulate, const QString& portTrace, bool check, const QString& checkAddress, bool gui)
+int runProgram(const StartOptions& o, bool gui)
 {
     // One program drives one card: a second copy touches neither the card,
     // the settings nor the first copy's link service.
@@ -51,30 +53,58 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
         return exitcode::LinkFailed;
     }
 
+    // The same across users and runtime folders, for the card on the bus.
+    std::optional<CardLock> cardLock;
+    if (!o.simulate) {
+        CardLock::Status cardStatus = CardLock::Status::Failed;
+        cardLock = CardLock::acquire(CardLock::path(), &cardStatus, &why);
+        if (!cardLock) {
+            if (cardStatus == CardLock::Status::Busy) {
+                report(QStringLiteral("KALVOR cannot start: %1. Only one program can drive the card of a PC; "
+                                      "use the one that runs (kalvor-link, run as its user, reads its values).")
+                           .arg(why),
+                       gui);
+                return exitcode::AlreadyRunning;
+            }
+            report(QStringLiteral("KALVOR cannot start: %1").arg(why), gui);
+            return exitcode::NoPortAccess;
+        }
+    }
+
     // Port access comes before any window or setting.
-    std::unique_ptr<PortStack> ports = PortStack::create(simulate, portTrace, &why);
+    int portStatus = exitcode::NoPortAccess;
+    std::unique_ptr<PortStack> ports =
+        PortStack::create(o.simulate ? &o.simulateText : nullptr, o.portTrace, &why, &portStatus);
     if (!ports) {
         report(why, gui);
-        return simulate ? exitcode::Usage : exitcode::NoPortAccess;
+        return portStatus;
     }
     addEndProgramStep([&ports] { ports->flush(); });
 
-    if (check) {
+    if (o.check) {
         QTextStream out(stdout);
         QTextStream err(stderr);
         try {
             SettingsStore settings;
-            const int status = runCheck(ports->io(), settings, checkAddress, out, err);
+            const int status = runCheck(ports->io(), settings, o.checkAddress, out, err);
             ports->flush();
-            return status;
+            return status != exitcode::Ok ? status : endFault();
         } catch (const SettingsError& e) {
             err << e.report() << '\n';
             return exitcode::BadSetting;
         }
     }
 
+    std::unique_ptr<SettingsStore> store;
+    try {
+        store = std::make_unique<SettingsStore>();
+    } catch (const SettingsError& e) {
+        report(e.report(), gui);
+        return exitcode::BadSetting;
+    }
+    SettingsStore& settings = *store;
+
     QApplication::setWindowIcon(programIcon());
-    SettingsStore settings;
     BoxMessageSink boxes;
     setMessageSink(&boxes);
     struct RestoreSink {
@@ -95,7 +125,7 @@ int runProgram(const QString* simulate, const QString& portTrace, bool check, co
         return exitcode::LinkFailed;
     }
     addEndProgramStep([&server] { server.close(); });
-    addEndProgramStep([&settings] { settings.sync(); });
+    addEndProgramStep([&settings] { storeSettingsAtEnd(settings); });
 
     frmKALVOR window(reader);
     reader.formUnload = [&window](int cancel) { window.Form_Unload(cancel); };

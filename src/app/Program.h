@@ -1,11 +1,11 @@
 #pragma once
-// Brings the program up: one copy per user, the port access, then either the
-// command-line check or the main window with its link service.
-#include <QString>
+// Brings the program up: one copy per user, one program per card, the port
+// access, then either the command-line check or the main window with its
+// link service.
+#include "app/CommandLine.h"
 
 namespace kalvor {
 
-// simulate: null for the card on the bus, else the --simulate options text.
-int runProgram(const QString* simulate, const QString& portTrace, bool check, const QString& checkAddress, bool gui);
+int runProgram(const StartOptions& options, bool gui);
 
 } // namespace kalvor

@@ -17,13 +17,41 @@ std::vector<std::function<void()>>& steps()
     static std::vector<std::function<void()>> s;
     return s;
 }
+int g_endFault = exitcode::Ok;
+
+constexpr ExitStatus kExitStatuses[] = {
+    {exitcode::Ok, "normal end"},
+    {exitcode::HeadTestFailed, "head test failed"},
+    {exitcode::Usage, "usage"},
+    {exitcode::AlreadyRunning, "KALVOR is already running (for this user, or on the card)"},
+    {exitcode::NoPortAccess, "no port access"},
+    {exitcode::BadSetting, "a stored setting is not valid, or the settings file cannot be read"},
+    {exitcode::CardFailed, "the card stopped answering"},
+    {exitcode::NoAddress, "no card address was set on the first start"},
+    {exitcode::LinkFailed, "the link service could not start"},
+    {exitcode::ReadingNotFinite, "a reading was not a finite number"},
+    {exitcode::SettingsNotStored, "values of the session could not be stored in the settings file"},
+    {exitcode::TraceIncomplete, "the port trace could not be written completely"},
+};
 } // namespace
+
+std::span<const ExitStatus> exitStatuses() { return kExitStatuses; }
 
 void setEndProgramHandler(std::function<void(int)> h) { handler() = std::move(h); }
 
 void addEndProgramStep(std::function<void()> step) { steps().push_back(std::move(step)); }
 
 void clearEndProgramSteps() { steps().clear(); }
+
+void noteEndFault(int status)
+{
+    if (g_endFault == exitcode::Ok)
+        g_endFault = status;
+}
+
+int endFault() { return g_endFault; }
+
+void clearEndFault() { g_endFault = exitcode::Ok; }
 
 void endProgram(int status)
 {
@@ -33,6 +61,8 @@ void endProgram(int status)
     for (auto& step : pending)
         if (step)
             step();
+    if (status == exitcode::Ok)
+        status = g_endFault;
     if (handler())
         handler()(status);
     std::fflush(nullptr);

@@ -4,6 +4,7 @@
 // unload handler runs and no timer fires again. Tests replace the exit with a
 // handler that throws ProgramEnded.
 #include <functional>
+#include <span>
 
 namespace kalvor {
 
@@ -17,8 +18,18 @@ void setEndProgramHandler(std::function<void(int)> handler);
 void addEndProgramStep(std::function<void()> step);
 void clearEndProgramSteps();
 
+// Something went wrong that does not stop the program at once (values that
+// could not be stored, a port trace cut short): the program ends with this
+// status instead of 0. The first fault noted wins; a non-zero status given to
+// endProgram wins over every fault.
+void noteEndFault(int status);
+int endFault();
+void clearEndFault();
+
 [[noreturn]] void endProgram(int status);
 
+// The program's exit statuses. This list is the one place they are kept:
+// --help prints it, and the README repeats it.
 namespace exitcode {
 constexpr int Ok = 0;
 constexpr int HeadTestFailed = 1;
@@ -29,6 +40,15 @@ constexpr int BadSetting = 5;
 constexpr int CardFailed = 6;
 constexpr int NoAddress = 7;
 constexpr int LinkFailed = 8;
+constexpr int ReadingNotFinite = 9;
+constexpr int SettingsNotStored = 10;
+constexpr int TraceIncomplete = 11;
 } // namespace exitcode
+
+struct ExitStatus {
+    int status;
+    const char* meaning;
+};
+std::span<const ExitStatus> exitStatuses();
 
 } // namespace kalvor

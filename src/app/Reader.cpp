@@ -1,6 +1,9 @@
 #include "app/Reader.h"
 
+#include "app/ProgramEnd.h"
 #include "core/MessageCatalog.h"
+#include "core/MessageSink.h"
+#include "core/PrintableText.h"
 #include "core/SettingsStore.h"
 #include "hw/Registers.h"
 
@@ -24,10 +27,13 @@ LinkTopic* createDataTopic(QObject* parent)
 Reader::Reader(PortIo& io, SettingsStore& settings, LinkTopic& data, QObject* parent)
     : QObject(parent),
       head(state, io),
-      acquisition(state, io, [this] {
-          if (formUnload)
-              formUnload(1007);
-      }),
+      acquisition(
+          state, io,
+          [this] {
+              if (formUnload)
+                  formUnload(1007);
+          },
+          [this](double value) { readingNotFinite(value); }),
       absorbance(state, acquisition, head,
                  AbsorbanceHooks{[this](bool on) {
                                      if (on)
@@ -125,5 +131,17 @@ void Reader::parseEEPROM()
 }
 
 void Reader::storePort(std::int16_t port) { settings_.setPort(port); }
+
+void Reader::readingNotFinite(double value)
+{
+    showMessage(QStringLiteral("A reading came out as %1, which is no usable number: the head's gain %2 "
+                               "(setting \"%3\" in %4) is far too small. KALVOR ends now; correct the gain "
+                               "and start KALVOR again.")
+                    .arg(QString::number(value), SettingsStore::formatDouble(state.rdrGain),
+                         printableText(keys::GainSNPrefix + state.rdrSN), printableText(settings_.filePath())));
+    noteEndFault(exitcode::ReadingNotFinite);
+    if (formUnload)
+        formUnload(0);
+}
 
 } // namespace kalvor

@@ -94,6 +94,8 @@ signals:
 
 private:
     void selectWavelength(bool secondary);
+    // A reading that is no finite number: reported, then the orderly end.
+    void readingNotFinite(double value);
     void guarded(const std::function<void()>& step);
 
     SettingsStore& settings_;

@@ -1,10 +1,19 @@
 #include "core/SettingsStore.h"
 
+#include "core/PrintableText.h"
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kalvor {
 
@@ -22,21 +31,77 @@ SettingsError::SettingsError(const QString& k, const QString& v, const QString& 
 {
 }
 
+SettingsError::SettingsError(Unreadable, const QString& f, const QString& r)
+    : std::runtime_error(QStringLiteral("settings file %1 cannot be read: %2").arg(f, r).toStdString()),
+      file(f), reason(r)
+{
+}
+
+SettingsError SettingsError::unreadable(const QString& file, const QString& reason)
+{
+    return SettingsError(Unreadable{}, file, reason);
+}
+
 QString SettingsError::report() const
 {
+    if (!reason.isEmpty())
+        return QStringLiteral("KALVOR cannot start: its settings file %1 cannot be read: %2.\n"
+                              "Nothing was changed. Make it a readable file of your own (or move it away to "
+                              "start with fresh settings) and start KALVOR again.")
+            .arg(printableText(file), reason);
+    const QString hint = key.startsWith(keys::GainSNPrefix)
+                             ? QStringLiteral(" (a head's gain is a positive number, such as 1.9)")
+                             : QString();
     return QStringLiteral("KALVOR cannot start: the setting \"%1\" holds \"%2\", which is not "
-                          "a valid number.\nSettings file: %3 (section [Properties]).\n"
+                          "a valid number%4.\nSettings file: %3 (section [Properties]).\n"
                           "Correct or remove that line and start KALVOR again; nothing was written.")
-        .arg(key, value, file);
+        .arg(printableText(key), printableText(value), printableText(file), hint);
 }
 
 SettingsStore::SettingsStore() : SettingsStore(defaultFilePath(), systemFilePaths()) {}
 
+namespace {
+const QString& checkedReadable(const QString& path)
+{
+    if (const std::optional<QString> why = SettingsStore::unreadableReason(path))
+        throw SettingsError::unreadable(path, *why);
+    return path;
+}
+} // namespace
+
 SettingsStore::SettingsStore(const QString& filePath, const QStringList& defaultFiles)
-    : settings_(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
+    : settings_(std::make_unique<QSettings>(checkedReadable(filePath), QSettings::IniFormat))
 {
     for (const QString& file : defaultFiles)
-        defaults_.push_back(std::make_unique<QSettings>(file, QSettings::IniFormat));
+        defaults_.push_back(std::make_unique<QSettings>(checkedReadable(file), QSettings::IniFormat));
+}
+
+std::optional<QString> SettingsStore::unreadableReason(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0)
+        return errno == ENOENT ? std::nullopt : std::optional(QString::fromLocal8Bit(std::strerror(errno)));
+    // Opened without waiting (a FIFO would wait for a writer) and looked at
+    // through the descriptor, so the file checked is the file opened.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const bool fstatOk = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!fstatOk)
+        return QStringLiteral("its type cannot be told");
+    if (S_ISREG(st.st_mode))
+        return std::nullopt;
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("it is a folder, not a file");
+    if (S_ISFIFO(st.st_mode))
+        return QStringLiteral("it is a FIFO (named pipe), not a file");
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return QStringLiteral("it is a device, not a file");
+    if (S_ISSOCK(st.st_mode))
+        return QStringLiteral("it is a socket, not a file");
+    return QStringLiteral("it is not a regular file");
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -102,11 +167,58 @@ void SettingsStore::writeSetting(const QString& key, const QString& value)
     if (s && s != settings_.get() && readSetting(key, {}) == value)
         return;
     settings_->setValue(fullKey(key), value);
+    written_.insert(key, value);
 }
 
 bool SettingsStore::contains(const QString& key) const { return holder(key) != nullptr; }
 
 void SettingsStore::sync() { settings_->sync(); }
+
+namespace {
+QString storedText(const QSettings& s, const QString& key)
+{
+    const QVariant v = s.value(fullKey(key));
+    if (!v.isValid())
+        return QString();
+    if (v.userType() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
+    return v.toString();
+}
+} // namespace
+
+QStringList SettingsStore::lostValues() const
+{
+    QStringList lost;
+    if (written_.isEmpty())
+        return lost;
+    // What the file holds now. QSettings shares one cache per file name within
+    // the process, values not yet stored included; the same file read under
+    // another name (its descriptor) bypasses that cache.
+    const QString path = filePath();
+    const int fd = unreadableReason(path)
+                       ? -1
+                       : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const QString byDescriptor = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    if (fd >= 0 && !QFileInfo::exists(byDescriptor)) {
+        // No /proc: the store's own word is all there is.
+        ::close(fd);
+        if (settings_->status() != QSettings::NoError)
+            for (auto it = written_.cbegin(); it != written_.cend(); ++it)
+                lost << it.key() + QLatin1Char('=') + it.value();
+        return lost;
+    }
+    std::unique_ptr<QSettings> onDisk;
+    if (fd >= 0)
+        onDisk = std::make_unique<QSettings>(byDescriptor, QSettings::IniFormat);
+    for (auto it = written_.cbegin(); it != written_.cend(); ++it) {
+        if (!onDisk || !onDisk->contains(fullKey(it.key())) || storedText(*onDisk, it.key()) != it.value())
+            lost << it.key() + QLatin1Char('=') + it.value();
+    }
+    onDisk.reset();
+    if (fd >= 0)
+        ::close(fd);
+    return lost;
+}
 
 std::optional<double> SettingsStore::parseNumber(const QString& text)
 {
@@ -168,9 +280,10 @@ QString SettingsStore::display() const { return readSetting(keys::Display, QStri
 double SettingsStore::gain(const QString& serial, double recordGain) const
 {
     const QString text = readSetting(keys::GainSNPrefix + serial, formatDouble(recordGain));
+    // A subnormal gain is as good as none: readings divided by it overflow.
     const auto v = parseNumber(text);
-    if (!v || *v <= 0)
-        return recordGain;
+    if (!v || *v <= 0 || !std::isnormal(*v))
+        throw SettingsError(keys::GainSNPrefix + serial, text, filePath());
     return *v;
 }
 

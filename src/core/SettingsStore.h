@@ -6,6 +6,7 @@
 // default). A key in the user's file wins; the system files are only read.
 // Values are text; numbers are written in the C locale and read accepting
 // either decimal separator.
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -26,18 +27,30 @@ inline const QString Display = QStringLiteral("Display");
 inline const QString GainSNPrefix = QStringLiteral("GainSN");
 } // namespace keys
 
-// A stored value that does not convert to the number it must hold.
+// A stored value that does not convert to the number it must hold, or (with
+// an empty key) a settings file that cannot be read at all.
 class SettingsError : public std::runtime_error {
 public:
     SettingsError(const QString& key, const QString& value, const QString& file);
+    static SettingsError unreadable(const QString& file, const QString& reason);
     QString key, value, file;
+    QString reason; // why the file cannot be read; empty for a bad value
+    // For the user; control characters in key, value and file name are
+    // shown escaped (\xHH), so nothing of the report is cut off or hidden.
     QString report() const;
+
+private:
+    struct Unreadable {};
+    SettingsError(Unreadable, const QString& file, const QString& reason);
 };
 
 class SettingsStore {
 public:
     SettingsStore();  // the user's settings file over the system-wide defaults
     // defaultFiles: read-only defaults, the first that holds a key gives it.
+    // A file (the user's or a default) that exists but cannot be read as one
+    // (no permission, a folder, a FIFO, a device) throws
+    // SettingsError::unreadable before anything reads it, and is left as it is.
     explicit SettingsStore(const QString& filePath, const QStringList& defaultFiles = {});
     ~SettingsStore();
     SettingsStore(const SettingsStore&) = delete;
@@ -57,6 +70,14 @@ public:
     void writeSetting(const QString& key, const QString& value);
     bool contains(const QString& key) const;
     void sync();
+    // After sync(): each value written by this program that the file does not
+    // hold (the store failed: read-only folder or file, full disk), as
+    // "key=value". Empty when everything written is in the file.
+    QStringList lostValues() const;
+
+    // Why an existing file at `path` cannot be read as a settings file;
+    // nothing when it can be, or when there is no file. Never blocks.
+    static std::optional<QString> unreadableReason(const QString& path);
 
     // Typed access with the program's defaults. Each throws SettingsError when
     // the stored text does not convert.
@@ -64,7 +85,8 @@ public:
     float screenLeft() const;         // "ScreenLeft", default 100
     float screenTop() const;          // "ScreenTop", default 100
     QString display() const;          // "Display", default "Primary"
-    // "GainSN"+serial. A stored value that is not a positive number is ignored.
+    // "GainSN"+serial, default the record's gain. A stored value that is not
+    // a positive, finite, normal number throws SettingsError.
     double gain(const QString& serial, double recordGain) const;
 
     void setPort(std::int16_t port);
@@ -83,6 +105,7 @@ private:
 
     std::unique_ptr<QSettings> settings_;
     std::vector<std::unique_ptr<QSettings>> defaults_;
+    QMap<QString, QString> written_; // every value written by this program, the last one per key
 };
 
 } // namespace kalvor

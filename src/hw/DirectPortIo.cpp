@@ -1,5 +1,7 @@
 #include "hw/DirectPortIo.h"
 
+#include "hw/PortAccessFailure.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,12 +17,16 @@
 namespace kalvor {
 
 namespace {
-const char* kHowToGrant =
-    "Grant it once with\n"
-    "    sudo setcap cap_sys_rawio+ep \"$(command -v kalvor)\"\n"
-    "(the program drops the capability right after it has the ports), or start it as root.\n"
-    "To run without hardware, start it with --simulate.";
+QString failure(const char* call, int error)
+{
+    PortAccessFacts facts;
+    facts.call = call;
+    facts.error = error;
+    facts.hasRawIo = hasRawIoCapability();
+    facts.lockdown = kernelLockdown();
+    return portAccessReport(facts);
 }
+} // namespace
 
 namespace {
 struct OpenedAhead {
@@ -62,9 +68,7 @@ std::unique_ptr<DirectPortIo> DirectPortIo::openNow(QString* why)
     const int iopermErrno = errno;
     if (iopermErrno != ENOSYS) {
         if (why)
-            *why = QStringLiteral("KALVOR cannot reach the BRENIK card: access to I/O ports 0x100..0x3E3 "
-                                  "was refused (%1). Port access needs the CAP_SYS_RAWIO capability.\n%2")
-                       .arg(QString::fromLocal8Bit(std::strerror(iopermErrno)), QString::fromLatin1(kHowToGrant));
+            *why = failure("ioperm", iopermErrno);
         return nullptr;
     }
 #endif
@@ -72,9 +76,7 @@ std::unique_ptr<DirectPortIo> DirectPortIo::openNow(QString* why)
     if (io->devPortFd_ >= 0)
         return io;
     if (why)
-        *why = QStringLiteral("KALVOR cannot reach the BRENIK card: /dev/port could not be opened (%1). "
-                              "Port access needs the CAP_SYS_RAWIO capability and read/write access to /dev/port.\n%2")
-                   .arg(QString::fromLocal8Bit(std::strerror(errno)), QString::fromLatin1(kHowToGrant));
+        *why = failure("/dev/port", errno);
     return nullptr;
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +24,23 @@ void say(QString* why, const QString& text)
 }
 
 QString octal(mode_t mode) { return QStringLiteral("0%1").arg(mode & 07777, 3, 8, QLatin1Char('0')); }
+
+// "user alice (id 1000)"
+QString userText(uid_t uid)
+{
+    const passwd* pw = ::getpwuid(uid);
+    return pw ? QStringLiteral("user %1 (id %2)").arg(QString::fromLocal8Bit(pw->pw_name)).arg(uid)
+              : QStringLiteral("user id %1").arg(uid);
+}
+
+int openLockFile(const QByteArray& path, int flags)
+{
+    int fd;
+    do
+        fd = ::open(path.constData(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
 
 } // namespace
 
@@ -62,25 +80,28 @@ bool LinkPaths::prepareDir(const QString& dir, QString* why)
     }
     if (S_ISLNK(st.st_mode)) {
         say(why, QStringLiteral("%1 is a symbolic link; the link folder must be a real directory "
-                                "(nothing was changed)")
+                                "(nothing was changed). Remove the link (rm %1) and start KALVOR again.")
                      .arg(dir));
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-        say(why, QStringLiteral("%1 exists but is not a directory (nothing was changed)").arg(dir));
+        say(why, QStringLiteral("%1 exists but is not a directory (nothing was changed). Move it away "
+                                "and start KALVOR again.")
+                     .arg(dir));
         return false;
     }
     if (st.st_uid != ::geteuid()) {
-        say(why, QStringLiteral("%1 belongs to user id %2, not to this user (id %3); "
-                                "another user may have created it (nothing was changed)")
-                     .arg(dir)
-                     .arg(st.st_uid)
-                     .arg(::geteuid()));
+        say(why, QStringLiteral("the link folder %1 belongs to %2, not to you (%3): another user made it, "
+                                "perhaps to pass made-up readings to your programs. Nothing was changed and "
+                                "nothing was served. Have it removed (sudo rm -r %1), or set XDG_RUNTIME_DIR "
+                                "to a folder of your own, and start KALVOR again.")
+                     .arg(dir, userText(st.st_uid), userText(::geteuid())));
         return false;
     }
     if ((st.st_mode & 0777) != 0700) {
         say(why, QStringLiteral("%1 has mode %2 but must have mode 0700, so that only its owner "
-                                "can reach the link socket (nothing was changed)")
+                                "can reach the link socket (nothing was changed). Make it so with "
+                                "chmod 700 %1, or remove it, and start KALVOR again.")
                      .arg(dir, octal(st.st_mode)));
         return false;
     }
@@ -107,10 +128,16 @@ std::optional<InstanceLock> InstanceLock::acquire(const QString& lockFilePath, S
         return std::nullopt;
     };
     const QByteArray path = QFile::encodeName(lockFilePath);
-    int fd;
-    do
-        fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    while (fd < 0 && errno == EINTR);
+    // A file made here gets mode 0600 whatever the umask. One left without
+    // write permission (by an earlier start under a umask such as 0277) is
+    // opened for reading, checked, and given its mode back.
+    int fd = openLockFile(path, O_RDWR | O_CREAT | O_EXCL);
+    const bool created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) {
+        fd = openLockFile(path, O_RDWR);
+        if (fd < 0 && errno == EACCES)
+            fd = openLockFile(path, O_RDONLY);
+    }
     if (fd < 0)
         return failed(Status::Failed, QStringLiteral("cannot open the lock file %1: %2")
                                           .arg(lockFilePath, errnoText(errno)));
@@ -119,8 +146,18 @@ std::optional<InstanceLock> InstanceLock::acquire(const QString& lockFilePath, S
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
         return failed(Status::Failed,
-                      QStringLiteral("the lock file %1 is not a regular file of this user")
+                      QStringLiteral("the lock file %1 is not a regular file of this user; remove it "
+                                     "and start KALVOR again")
                           .arg(lockFilePath));
+    // Another name for some other file: it is neither written nor truncated.
+    if (st.st_nlink != 1)
+        return failed(Status::Failed,
+                      QStringLiteral("the lock file %1 has %2 hard links, so it is also some other file; "
+                                     "KALVOR leaves it alone. Remove it (rm %1) and start KALVOR again.")
+                          .arg(lockFilePath)
+                          .arg(st.st_nlink));
+    if (created || (st.st_mode & 07777) != 0600)
+        ::fchmod(fd, 0600);
 
     int rc;
     do
@@ -140,10 +177,20 @@ std::optional<InstanceLock> InstanceLock::acquire(const QString& lockFilePath, S
     }
 
     // For the message a second copy shows; failure to write it is harmless.
-    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
-    if (::ftruncate(fd, 0) == 0) {
-        [[maybe_unused]] ssize_t written = ::pwrite(fd, pid.constData(), pid.size(), 0);
+    // A descriptor opened for reading only is replaced by a writable one now
+    // that the mode is right; the lock stays with the first (same file).
+    int writeFd = fd;
+    if ((::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY)
+        writeFd = openLockFile(path, O_WRONLY);
+    struct stat wst {};
+    if (writeFd >= 0 && ::fstat(writeFd, &wst) == 0 && wst.st_ino == st.st_ino && wst.st_dev == st.st_dev) {
+        const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+        if (::ftruncate(writeFd, 0) == 0) {
+            [[maybe_unused]] ssize_t written = ::pwrite(writeFd, pid.constData(), pid.size(), 0);
+        }
     }
+    if (writeFd >= 0 && writeFd != fd)
+        ::close(writeFd);
     if (status)
         *status = Status::Acquired;
     return lock;

@@ -29,8 +29,10 @@ class InstanceLock {
 public:
     enum class Status { Acquired, AlreadyRunning, Failed };
 
-    // Takes the lock at `lockFilePath` (created 0600 when missing; its folder
-    // must exist). On AlreadyRunning or Failed returns nothing and says why.
+    // Takes the lock at `lockFilePath` (created 0600 whatever the umask when
+    // missing; its folder must exist). A file of more than one hard link is
+    // refused and left as it is. On AlreadyRunning or Failed returns nothing
+    // and says why.
     static std::optional<InstanceLock> acquire(const QString& lockFilePath, Status* status,
                                                QString* why);
     // The same at LinkPaths::lockPath(), preparing LinkPaths::socketDir() first.

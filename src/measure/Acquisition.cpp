@@ -7,6 +7,7 @@
 
 #include <QtGlobal>
 #include <cmath>
+#include <limits>
 
 namespace kalvor {
 
@@ -74,7 +75,15 @@ void Acquisition::getVoltages()
     const double c = peakCount(counters, m, &p);
     spread_ = {lowest, m, p, inWindow};
     const double x = (c / 409.5 - 5.0) / s_.rdrGain;
-    s_.v1 = std::fabs(x - s_.oldv1) < 0.02 ? (s_.oldv1 + x) / 2.0 : x;
+    const double v = std::fabs(x - s_.oldv1) < 0.02 ? (s_.oldv1 + x) / 2.0 : x;
+    // Half the largest double at most, so that the difference of two readings
+    // (an absorbance, a filter result) is finite too.
+    if (!std::isfinite(v) || std::fabs(v) > std::numeric_limits<double>::max() / 2) {
+        if (onNotFinite_)
+            onNotFinite_(v);
+        throw ReadingAbandoned{};
+    }
+    s_.v1 = v;
     s_.oldv1 = s_.v1;
 }
 

@@ -11,8 +11,9 @@
 
 namespace kalvor {
 
-// Thrown after the conversion time-out has been reported and the shut-down
-// hook has run, so that the reading in progress is abandoned.
+// Thrown after the conversion time-out, or a reading that is no finite
+// number, has been handed to its hook (which runs the orderly shut-down), so
+// that the reading in progress is abandoned.
 struct ReadingAbandoned {};
 
 // How the conversions of one reading lay: what tells a sound reading from one
@@ -31,8 +32,12 @@ public:
     static constexpr int kWindow = 21;
 
     // onTimeout runs the orderly shut-down (it is not expected to return).
-    Acquisition(ReaderState& state, PortIo& io, std::function<void()> onTimeout)
-        : s_(state), io_(io), onTimeout_(std::move(onTimeout))
+    // onNotFinite does the same for a reading that is no finite number
+    // (possible only with an absurd gain); it gets the value, which never
+    // reaches v1.
+    Acquisition(ReaderState& state, PortIo& io, std::function<void()> onTimeout,
+                std::function<void(double)> onNotFinite = {})
+        : s_(state), io_(io), onTimeout_(std::move(onTimeout)), onNotFinite_(std::move(onNotFinite))
     {
     }
 
@@ -57,6 +62,7 @@ private:
     ReaderState& s_;
     PortIo& io_;
     std::function<void()> onTimeout_;
+    std::function<void(double)> onNotFinite_;
     ReadingSpread spread_;
 };
 

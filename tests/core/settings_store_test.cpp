@@ -4,6 +4,9 @@
 #include "core/SettingsStore.h"
 #include "support/TempSettings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -172,6 +175,29 @@ TEST(SettingsStore, APortWithANulIsNoNumber)
     temp.writeFileText("[Properties]\nPort=768\\0x\n");
     SettingsStore store;
     EXPECT_THROW(store.port(), SettingsError);
+}
+
+TEST(SettingsStore, LostValuesAreThoseTheFileDoesNotHoldAfterTheStore)
+{
+    TempSettings temp;
+    temp.writeFileText("[Properties]\nPort=768\nScreenLeft=100\n");
+    SettingsStore store;
+    store.writeSetting(QStringLiteral("ScreenLeft"), QStringLiteral("100")); // as it was
+    store.writeSetting(QStringLiteral("Display"), QStringLiteral("Primary"));
+    store.sync();
+    EXPECT_TRUE(store.lostValues().isEmpty());
+
+    // The folder is gone, a file stands in its place: nothing can be stored.
+    const QString folder = QFileInfo(temp.filePath()).absolutePath();
+    ASSERT_TRUE(QDir().rename(folder, folder + QStringLiteral(".away")));
+    {
+        QFile blocker(folder);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    store.writeSetting(QStringLiteral("ScreenTop"), QStringLiteral("1500"));
+    store.sync();
+    EXPECT_EQ(store.lostValues(), (QStringList{QStringLiteral("Display=Primary"), QStringLiteral("ScreenLeft=100"),
+                                               QStringLiteral("ScreenTop=1500")}));
 }
 
 // ---- defaults an administrator sets for every account ----------------------

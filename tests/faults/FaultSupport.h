@@ -17,11 +17,14 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
+#include <linux/capability.h>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <string>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -273,16 +276,29 @@ private:
 
 // One child process in a sandbox, its output kept in files beside the settings.
 // A process still running at the end of the test is killed.
+// Changes to how a child starts: its environment, and a step run in the
+// child between fork and exec (system calls only: umask, dup2, prctl).
+struct ChildSetup {
+    std::function<void(QProcessEnvironment&)> environment;
+    std::function<void()> inChild;
+};
+
 class Child {
 public:
-    Child(const Sandbox& box, const char* program, const QStringList& args, const QString& name)
+    Child(const Sandbox& box, const char* program, const QStringList& args, const QString& name,
+          const ChildSetup& setup = {})
         : stdoutPath_(box.dir() + QLatin1Char('/') + name + QStringLiteral(".out")),
           stderrPath_(box.dir() + QLatin1Char('/') + name + QStringLiteral(".err"))
     {
-        process_.setProcessEnvironment(box.environment());
+        QProcessEnvironment env = box.environment();
+        if (setup.environment)
+            setup.environment(env);
+        process_.setProcessEnvironment(env);
         process_.setStandardOutputFile(stdoutPath_);
         process_.setStandardErrorFile(stderrPath_);
         process_.setStandardInputFile(QProcess::nullDevice());
+        if (setup.inChild)
+            process_.setChildProcessModifier(setup.inChild);
         process_.start(binary(program), args);
         started_ = process_.waitForStarted(5000);
     }
@@ -337,6 +353,31 @@ private:
     QString stderrPath_;
     bool started_ = false;
 };
+
+// File permissions bind root only without the capabilities that override
+// them. For a child of a root test these are dropped from its bounding set in
+// the child, so the program it runs never has them. False when the drop is
+// not possible (then permission tests cannot run as root).
+inline bool canDropFileOverrides()
+{
+    if (::geteuid() != 0)
+        return true;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("CapEff:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> CAP_SETPCAP) & 1;
+    return false;
+}
+inline void dropFileOverridesInChild()
+{
+    if (::geteuid() != 0)
+        return;
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+        if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
+            ::_exit(127);
+}
 
 // The program on the simulated reader, up and serving: the link socket
 // answers with its greeting.

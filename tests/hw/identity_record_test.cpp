@@ -97,14 +97,25 @@ TEST(IdentityRecord, StoredGainForTheSerialReplacesTheRecordGain)
     }
 }
 
-TEST(IdentityRecord, StoredGainThatIsNoPositiveNumberIsIgnored)
+TEST(IdentityRecord, StoredGainThatIsNoPositiveFiniteNumberStopsTheStart)
 {
-    for (const char* stored : {"abc", "-1", "0", ""}) {
+    // Each would be lost at shut-down if it were passed over: the record's
+    // gain would be stored in its place.
+    for (const char* stored : {"abc", "-1.9", "0", "inf", "nan", "1e-320", ""}) {
         Parse p;
         p.settings.writeSetting(QStringLiteral("GainSN1500"), QString::fromLatin1(stored));
-        p.run(image(QStringLiteral("KALVOR15001.9510600")));
-        EXPECT_DOUBLE_EQ(p.state.rdrGain, 1.9) << stored;
+        try {
+            p.run(image(QStringLiteral("KALVOR15001.9510600")));
+            ADD_FAILURE() << "no error for " << stored << ", gain " << p.state.rdrGain;
+        } catch (const SettingsError& e) {
+            EXPECT_EQ(str(e.key), "GainSN1500");
+            EXPECT_EQ(str(e.value), stored);
+        }
     }
+    Parse tiny;
+    tiny.settings.writeSetting(QStringLiteral("GainSN1500"), QStringLiteral("1e-300"));
+    tiny.run(image(QStringLiteral("KALVOR15001.9510600")));
+    EXPECT_EQ(tiny.state.rdrGain, 1e-300);
 }
 
 TEST(IdentityRecord, WavelengthBoundsAndCaptionsDecidedPerWavelength)

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace kalvor;
 using kalvor::test::PortAccess;
@@ -114,4 +115,15 @@ TEST(TracingPortIo, UnwritableFileStillPassesAccessesThrough)
     EXPECT_EQ(trace.readPort(0x302), 0x81);
     trace.writePort(0x303, 0x22);
     EXPECT_EQ(inner.accesses().size(), 2u);
+}
+
+TEST(TracingPortIo, FifoWithoutAReaderIsRefusedAtOnce)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("trace.fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    RecordingPort inner;
+    TracingPortIo trace(inner, QFile::encodeName(fifo).toStdString());
+    EXPECT_FALSE(trace.ok());
+    EXPECT_FALSE(trace.openError().isEmpty());
 }

@@ -250,3 +250,22 @@ TEST(Acquisition, ConversionFinishingOnThe1000thPollIsNoTimeout)
     EXPECT_TRUE(sink.messages.isEmpty());
     EXPECT_EQ(adc.shutdowns, 0);
 }
+
+TEST(Acquisition, ReadingThatIsNoFiniteNumberNeverReachesTheState)
+{
+    // 4.0 V at the converter over gains so small that the volts overflow, or
+    // come so close that the difference of two readings would.
+    for (double gain : {1e-320, 3e-308}) {
+        ScriptedAdc adc;
+        adc.state.rdrGain = gain;
+        adc.state.v1 = 0.25;
+        adc.state.oldv1 = 0.25;
+        std::vector<double> seen;
+        Acquisition acq{adc.state, adc.port, [] {}, [&seen](double v) { seen.push_back(v); }};
+        adc.counts({{countOf(4.0), 1200}});
+        EXPECT_THROW(acq.getVoltages(), ReadingAbandoned) << gain;
+        ASSERT_EQ(seen.size(), 1u) << gain;
+        EXPECT_EQ(adc.state.v1, 0.25) << gain;
+        EXPECT_EQ(adc.state.oldv1, 0.25) << gain;
+    }
+}

@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-version=$("$build/kalvor" --version | sed -n 's/^KALVOR //p')
+version=$("$build/kalvor" --version | awk '{ print $NF }')
 arch=$(dpkg --print-architecture)
 if ! cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log"
