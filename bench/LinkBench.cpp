@@ -13,11 +13,66 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace kalvor::bench {
+
+// ---- thread placement -------------------------------------------------------
+
+namespace {
+
+// The first two CPUs this process may run on; a single one when that is all.
+std::vector<int> allowedCpus()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::vector<int> cpus;
+    if (::sched_getaffinity(0, sizeof set, &set) != 0)
+        return cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE && cpus.size() < 2; ++cpu)
+        if (CPU_ISSET(cpu, &set))
+            cpus.push_back(cpu);
+    return cpus;
+}
+
+bool pinTo(int cpu)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set) == 0;
+}
+
+} // namespace
+
+ClientPlacement::ClientPlacement()
+{
+    const std::vector<int> cpus = allowedCpus();
+    if (cpus.size() < 2)
+        return;
+    saved_.resize(sizeof(cpu_set_t));
+    auto* before = reinterpret_cast<cpu_set_t*>(saved_.data());
+    if (::pthread_getaffinity_np(::pthread_self(), sizeof(cpu_set_t), before) == 0)
+        pinned_ = pinTo(cpus[0]);
+}
+
+ClientPlacement::~ClientPlacement()
+{
+    if (pinned_)
+        ::pthread_setaffinity_np(::pthread_self(), sizeof(cpu_set_t),
+                                 reinterpret_cast<const cpu_set_t*>(saved_.data()));
+}
+
+void placePeer()
+{
+    const std::vector<int> cpus = allowedCpus();
+    if (cpus.size() >= 2)
+        pinTo(cpus[1]);
+}
 
 SocketDir::SocketDir()
 {
@@ -37,6 +92,7 @@ LinkServerThread::LinkServerThread(const QString& socketPath)
     QMetaObject::invokeMethod(
         anchor_,
         [this, socketPath] {
+            placePeer();
             data_ = createDataTopic(nullptr);
             server_ = new LinkServer({data_});
             ok_ = server_->listen(socketPath, &why_);
@@ -132,6 +188,7 @@ EchoPeer::EchoPeer()
     clientFd_ = fds[0];
     peerFd_ = fds[1];
     thread_ = std::thread([fd = peerFd_] {
+        placePeer();
         char chunk[4096];
         for (;;) {
             const ssize_t n = ::read(fd, chunk, sizeof chunk);

@@ -28,6 +28,29 @@ inline std::int64_t steadyNs()
         .count();
 }
 
+// Where a round trip's two ends run. Its cost depends on whether they share a
+// CPU (a hand-over) or not (a wake-up of the other CPU, slow when that CPU is
+// idle, above all in a virtual machine). Left to the scheduler, an echo thread
+// that blocks as soon as it has written settles on its client's CPU, while the
+// link service, which ends its event-loop turn first, settles on the other; the
+// floor then misses the wake-ups the service pays. While a ClientPlacement
+// lives, the calling thread runs on one CPU and every thread that calls
+// placePeer() on another, so the service and its floor meet the same wake-ups.
+// With a single CPU nothing is pinned.
+class ClientPlacement {
+public:
+    ClientPlacement();
+    ~ClientPlacement();
+    ClientPlacement(const ClientPlacement&) = delete;
+    ClientPlacement& operator=(const ClientPlacement&) = delete;
+
+private:
+    bool pinned_ = false;
+    std::vector<unsigned char> saved_;  // the thread's affinity mask before
+};
+// Moves the calling thread to the peers' CPU (see ClientPlacement).
+void placePeer();
+
 // A private folder (mode 0700) for one benchmark's socket.
 class SocketDir {
 public:

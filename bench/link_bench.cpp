@@ -17,6 +17,7 @@ constexpr double kFanOutP99LimitMs = 5.0;
 
 void BM_LinkGet(benchmark::State& state)
 {
+    const ClientPlacement placement;
     SocketDir dir;
     LinkServerThread server(dir.path(QStringLiteral("link.sock")));
     if (!server.ok()) {

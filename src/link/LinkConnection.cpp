@@ -1,17 +1,20 @@
 #include "link/LinkConnection.h"
 
+#include "link/LinkSocket.h"
 #include "link/LinkTopic.h"
 
-#include <QLocalSocket>
 #include <QLoggingCategory>
 
 namespace kalvor {
 
 namespace {
 Q_LOGGING_CATEGORY(lcConnection, "kalvor.link")
+// Read at most this much per turn of the event loop, so one client cannot
+// hold up the others.
+constexpr qint64 kReadChunk = 16 * 1024;
 }
 
-LinkConnection::LinkConnection(QLocalSocket* socket, const Topics& topics,
+LinkConnection::LinkConnection(LinkSocket* socket, const Topics& topics,
                                const LinkLimits& limits, QObject* parent)
     : QObject(parent), socket_(socket), topics_(topics), limits_(limits)
 {
@@ -21,90 +24,102 @@ LinkConnection::LinkConnection(QLocalSocket* socket, const Topics& topics,
     connect(&stallTimer_, &QTimer::timeout, this, [this] {
         drop(QStringLiteral("no write progress for %1 ms").arg(limits_.stallTimeoutMs));
     });
-    connect(socket_, &QLocalSocket::readyRead, this, &LinkConnection::onReadyRead);
-    connect(socket_, &QLocalSocket::bytesWritten, this, &LinkConnection::onBytesWritten);
-    connect(socket_, &QLocalSocket::disconnected, this, &LinkConnection::finish);
+    idleTimer_.setSingleShot(true);
+    connect(&idleTimer_, &QTimer::timeout, this, &LinkConnection::onIdle);
+    connect(socket_, &LinkSocket::readyRead, this, &LinkConnection::onReadyRead);
+    connect(socket_, &LinkSocket::bytesWritten, this, &LinkConnection::onBytesWritten);
+    connect(socket_, &LinkSocket::closed, this, &LinkConnection::finish);
+    sinceRequest_.start();
+    armIdle();
 }
 
-void LinkConnection::greet() { send(link::greetingLine()); }
-
-void LinkConnection::notify(int topicIndex, const QString& item)
+void LinkConnection::greet()
 {
-    const ItemKey key{topicIndex, item};
+    send(link::greetingLine());
+    sendNow();
+}
+
+void LinkConnection::notify(int topicIndex, int itemIndex)
+{
+    const ItemKey key = keyOf(topicIndex, itemIndex);
     if (gone_ || closing_ || !links_.contains(key))
         return;
     enqueue(key);
-    flushPending();
+    writePending();
+    sendNow();
 }
 
 void LinkConnection::shutdown()
 {
     gone_ = true;
     stallTimer_.stop();
+    idleTimer_.stop();
     socket_->disconnect(this);
     socket_->abort();
 }
 
 // ---- writing ----------------------------------------------------------------
 
+// Queues a line; it leaves with the next sendNow().
 void LinkConnection::send(const QByteArray& line)
 {
     if (gone_ || closing_)
         return;
     socket_->write(line);
-    afterWrite();
-}
-
-void LinkConnection::afterWrite()
-{
-    const qint64 queued = socket_->bytesToWrite();
-    if (queued > limits_.maxUnsentBytes)
+    if (socket_->bytesToWrite() > limits_.maxUnsentBytes)
         drop(QStringLiteral("more than %1 bytes unsent").arg(limits_.maxUnsentBytes));
-    else if (queued > 0 && !stallTimer_.isActive())
-        stallTimer_.start();
 }
 
+// Hands what is queued to the system now, in this turn of the event loop; what
+// the client has no room for waits, and the stall clock runs while it does.
+void LinkConnection::sendNow()
+{
+    if (gone_)
+        return;
+    trackProgress(socket_->flush());
+}
+
+// Queued bytes left while the client was holding them up: updates that
+// waited may follow.
 void LinkConnection::onBytesWritten()
+{
+    if (gone_)
+        return;
+    trackProgress(1);
+    writePending();
+    sendNow();
+}
+
+void LinkConnection::trackProgress(qint64 sent)
 {
     if (gone_)
         return;
     if (socket_->bytesToWrite() == 0)
         stallTimer_.stop();
-    else
+    else if (sent > 0 || !stallTimer_.isActive())
         stallTimer_.start();  // progress: the clock starts again
-    flushPending();
 }
 
-void LinkConnection::enqueue(const ItemKey& key)
+void LinkConnection::enqueue(ItemKey key)
 {
     // An item already waiting keeps its place; it goes out with its latest value.
-    if (!pendingSet_.contains(key)) {
-        pendingSet_.insert(key);
+    if (!pending_.contains(key))
         pending_.append(key);
-    }
 }
 
-void LinkConnection::dropPending(const ItemKey& key)
-{
-    if (pendingSet_.remove(key))
-        pending_.removeOne(key);
-}
+void LinkConnection::dropPending(ItemKey key) { pending_.removeOne(key); }
 
-void LinkConnection::flushPending()
+void LinkConnection::writePending()
 {
     while (!pending_.isEmpty() && !gone_ && !closing_
            && socket_->bytesToWrite() < limits_.writeLowWaterBytes) {
         const ItemKey key = pending_.takeFirst();
-        pendingSet_.remove(key);
-        LinkTopic* topic = topicAt(key.first);
+        LinkTopic* topic = topicAt(topicOf(key));
         const auto link = links_.constFind(key);
         if (!topic || link == links_.constEnd())
             continue;
-        const ItemValue value = topic->value(key.second);
-        socket_->write(*link == link::LinkMode::Hot
-                           ? link::valueLine("UPDATE", topic->name(), key.second, value)
-                           : link::changedLine(topic->name(), key.second, value.seq));
-        afterWrite();
+        const ItemLines& lines = topic->lines(itemOf(key));
+        send(*link == link::LinkMode::Hot ? lines.update : lines.changed);
     }
 }
 
@@ -112,35 +127,67 @@ void LinkConnection::flushPending()
 
 void LinkConnection::onReadyRead()
 {
-    in_ += socket_->readAll();
-    const QByteArray tooLong = link::errorLine(
-        "LINE_TOO_LONG", QStringLiteral("lines are at most %1 bytes").arg(limits_.maxLineBytes));
+    if (gone_ || closing_)
+        return;
+    if (socket_->read(in_, kReadChunk) > 0) {
+        sinceRequest_.start();
+        armIdle();
+    }
+
     qsizetype start = 0;
     while (!closing_ && !gone_) {
         const qsizetype end = in_.indexOf('\n', start);
         if (end < 0) {
             // One more byte: a CR may still wait for its LF.
             if (in_.size() - start > limits_.maxLineBytes + 1)
-                closeAfter(tooLong);
+                closeAfter(link::errorLine(
+                    "LINE_TOO_LONG", QStringLiteral("lines are at most %1 bytes").arg(limits_.maxLineBytes)));
             break;
         }
-        const QByteArrayView line =
-            link::chomp(QByteArrayView(in_).sliced(start, end - start + 1));
+        handleLine(QByteArrayView(in_).sliced(start, end - start + 1));
         start = end + 1;
-        if (line.size() > limits_.maxLineBytes) {
-            closeAfter(tooLong);
-            break;
-        }
-        QString why;
-        if (std::optional<link::Request> request = link::parseRequest(line, &why))
-            handle(*request);
-        else
-            send(link::errorLine("BAD_REQUEST", why));
     }
     if (closing_ || gone_)
         in_.clear();
+    else if (start == in_.size())
+        in_.resize(0);  // keeps the buffer for the next read
     else
         in_.remove(0, start);
+    if (socket_->atEnd())
+        endOfInput();
+    sendNow();
+}
+
+// The client sends nothing more: a last line without its line end still
+// counts, then the replies go out and the connection closes.
+void LinkConnection::endOfInput()
+{
+    if (gone_ || closing_)
+        return;
+    if (!in_.isEmpty() && in_.size() <= limits_.maxLineBytes + 1)
+        handleLine(in_);
+    in_.clear();
+    if (closing_ || gone_)
+        return;
+    closing_ = true;
+    pending_.clear();
+    idleTimer_.stop();
+    socket_->closeAfterQueue();
+}
+
+void LinkConnection::handleLine(QByteArrayView raw)
+{
+    const QByteArrayView line = link::chomp(raw);
+    if (line.size() > limits_.maxLineBytes) {
+        closeAfter(link::errorLine(
+            "LINE_TOO_LONG", QStringLiteral("lines are at most %1 bytes").arg(limits_.maxLineBytes)));
+        return;
+    }
+    QString why;
+    if (std::optional<link::Request> request = link::parseRequest(line, &why))
+        handle(*request);
+    else
+        send(link::errorLine("BAD_REQUEST", why));
 }
 
 int LinkConnection::topicIndex(const QString& name) const
@@ -163,12 +210,13 @@ bool LinkConnection::resolve(const link::Request& r, ItemKey* key)
         send(link::errorLine("UNKNOWN_TOPIC", QStringLiteral("no topic %1").arg(r.topic)));
         return false;
     }
-    if (!topicAt(index)->hasItem(r.item)) {
+    const int item = topicAt(index)->itemIndex(r.item);
+    if (item < 0) {
         send(link::errorLine("UNKNOWN_ITEM",
                              QStringLiteral("topic %1 has no item %2").arg(r.topic, r.item)));
         return false;
     }
-    *key = {index, r.item};
+    *key = keyOf(index, item);
     return true;
 }
 
@@ -199,8 +247,9 @@ void LinkConnection::handle(const link::Request& r)
         return;
     case Command::Get:
         if (resolve(r, &key)) {
-            topicAt(key.first)->aboutToGet(r.item);
-            send(link::valueLine("VALUE", r.topic, r.item, topicAt(key.first)->value(r.item)));
+            LinkTopic* topic = topicAt(topicOf(key));
+            topic->aboutToGet(r.item);
+            send(topic->lines(itemOf(key)).value);
         }
         return;
     case Command::Sub:
@@ -208,24 +257,26 @@ void LinkConnection::handle(const link::Request& r)
             // Told before the link exists: what the topic sets on it goes
             // out once, as the current state below.
             if (!links_.contains(key))
-                topicAt(key.first)->linked(this, r.item);
+                topicAt(topicOf(key))->linked(this, r.item);
             links_.insert(key, r.mode);  // a second SUB only changes the mode
+            idleTimer_.stop();           // linked clients are never cut for idling
             send(link::okLine("SUB", r.topic, r.item, r.mode));
             enqueue(key);  // the current state at once
-            flushPending();
+            writePending();
         }
         return;
     case Command::Unsub:
         if (resolve(r, &key)) {
             if (links_.remove(key))
-                topicAt(key.first)->unlinked(this, r.item);
+                topicAt(topicOf(key))->unlinked(this, r.item);
             dropPending(key);
+            armIdle();
             send(link::okLine("UNSUB", r.topic, r.item));
         }
         return;
     case Command::Put:
         if (resolve(r, &key)) {
-            const PutResult result = topicAt(key.first)->putFrom(this, r.item, r.value);
+            const PutResult result = topicAt(topicOf(key))->putFrom(this, r.item, r.value);
             if (result.ok)
                 send(link::okLine("PUT", r.topic, r.item));
             else
@@ -240,6 +291,31 @@ void LinkConnection::handle(const link::Request& r)
     }
 }
 
+// ---- idling -----------------------------------------------------------------
+
+// A connection that links nothing runs the idle clock; every read moves its
+// deadline without touching the timer, which checks again when it fires.
+void LinkConnection::armIdle()
+{
+    if (gone_ || closing_ || !links_.isEmpty() || idleTimer_.isActive())
+        return;
+    idleTimer_.start(int(qMax<qint64>(limits_.idleTimeoutMs - sinceRequest_.elapsed(), 0)));
+}
+
+void LinkConnection::onIdle()
+{
+    if (gone_ || closing_ || !links_.isEmpty())
+        return;
+    if (sinceRequest_.elapsed() < limits_.idleTimeoutMs) {
+        armIdle();
+        return;
+    }
+    qCInfo(lcConnection) << "link client closed after" << limits_.idleTimeoutMs << "ms without a request or a link";
+    closeAfter(link::errorLine(
+        "IDLE", QStringLiteral("no request and no link for %1 s; closing").arg(limits_.idleTimeoutMs / 1000.0)));
+    sendNow();
+}
+
 // ---- ending -----------------------------------------------------------------
 
 void LinkConnection::closeAfter(const QByteArray& line)
@@ -247,8 +323,8 @@ void LinkConnection::closeAfter(const QByteArray& line)
     send(line);
     closing_ = true;
     pending_.clear();
-    pendingSet_.clear();
-    socket_->disconnectFromServer();  // once the queued bytes are out
+    idleTimer_.stop();
+    socket_->closeAfterQueue();
 }
 
 void LinkConnection::drop(const QString& reason)
@@ -258,6 +334,7 @@ void LinkConnection::drop(const QString& reason)
     qCWarning(lcConnection) << "link client cut off:" << reason;
     closing_ = true;
     stallTimer_.stop();
+    idleTimer_.stop();
     emit cutOff(reason);
     socket_->abort();
     finish();
@@ -269,6 +346,7 @@ void LinkConnection::finish()
         return;
     gone_ = true;
     stallTimer_.stop();
+    idleTimer_.stop();
     links_.clear();
     for (const QPointer<LinkTopic>& topic : topics_)
         if (topic)

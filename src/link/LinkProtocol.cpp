@@ -1,6 +1,7 @@
 #include "link/LinkProtocol.h"
 
 #include <QStringDecoder>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -26,6 +27,9 @@ int hexDigit(char c)
 
 std::optional<QString> decodeUtf8(QByteArrayView bytes)
 {
+    // The common case needs no decoder object; fromUtf8 would drop a leading BOM, which is kept.
+    if (bytes.isValidUtf8() && !bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless
                                                      | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
@@ -143,9 +147,18 @@ QByteArrayView chomp(QByteArrayView line)
     return line;
 }
 
-std::optional<Line> splitLine(QByteArrayView line, QString* why)
+namespace {
+
+// A line taken apart without copying: its words, each valid UTF-8 without
+// control characters, and the quoted value (quotes included) if there is one.
+struct Fields {
+    QVarLengthArray<QByteArrayView, 6> words;
+    std::optional<QByteArrayView> quoted;
+};
+
+std::optional<Fields> splitFields(QByteArrayView line, QString* why)
 {
-    Line out;
+    Fields out;
     qsizetype i = 0;
     const qsizetype n = line.size();
     while (true) {
@@ -162,16 +175,13 @@ std::optional<Line> splitLine(QByteArrayView line, QString* why)
                 fail(why, QStringLiteral("value lacks its closing double quote"));
                 return std::nullopt;
             }
-            std::optional<QString> value = unquote(line.sliced(i, j - i + 1), why);
-            if (!value)
-                return std::nullopt;
             for (qsizetype k = j + 1; k < n; ++k) {
                 if (!isBlank(line[k])) {
                     fail(why, QStringLiteral("the quoted value must be the last field"));
                     return std::nullopt;
                 }
             }
-            out.value = std::move(*value);
+            out.quoted = line.sliced(i, j - i + 1);
             break;
         }
         const qsizetype start = i;
@@ -186,12 +196,47 @@ std::optional<Line> splitLine(QByteArrayView line, QString* why)
             fail(why, QStringLiteral("a double quote must start a field"));
             return std::nullopt;
         }
-        std::optional<QString> word = decodeUtf8(line.sliced(start, i - start));
-        if (!word) {
+        const QByteArrayView word = line.sliced(start, i - start);
+        if (!word.isValidUtf8() && !decodeUtf8(word)) {
             fail(why, QStringLiteral("line is not valid UTF-8"));
             return std::nullopt;
         }
-        out.words.append(*word);
+        out.words.append(word);
+    }
+    return out;
+}
+
+// Command words are ASCII; only ASCII letters fold (no Unicode case variants
+// such as a long s standing for an s).
+bool isWord(QByteArrayView word, QByteArrayView upper)
+{
+    if (word.size() != upper.size())
+        return false;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        char c = word[i];
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+        if (c != upper[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<Line> splitLine(QByteArrayView line, QString* why)
+{
+    std::optional<Fields> fields = splitFields(line, why);
+    if (!fields)
+        return std::nullopt;
+    Line out;
+    out.words.reserve(fields->words.size());
+    for (QByteArrayView word : fields->words)
+        out.words.append(QString::fromUtf8(word));
+    if (fields->quoted) {
+        out.value = unquote(*fields->quoted, why);
+        if (!out.value)
+            return std::nullopt;
     }
     return out;
 }
@@ -205,86 +250,87 @@ std::optional<Request> parseRequest(QByteArrayView lineBytes, QString* why)
     qsizetype end = start;
     while (end < lineBytes.size() && !isBlank(lineBytes[end]))
         ++end;
-    if (lineBytes.sliced(start, end - start).compare("EXEC", Qt::CaseInsensitive) == 0) {
+    if (isWord(lineBytes.sliced(start, end - start), "EXEC")) {
         Request exec;
         exec.command = Command::Exec;
         return exec;
     }
 
-    std::optional<Line> line = splitLine(lineBytes, why);
+    std::optional<Fields> line = splitFields(lineBytes, why);
     if (!line)
         return std::nullopt;
+    std::optional<QString> value;
+    if (line->quoted) {
+        value = unquote(*line->quoted, why);
+        if (!value)
+            return std::nullopt;
+    }
     if (line->words.isEmpty()) {
-        fail(why, line->value ? QStringLiteral("a line must start with a command")
-                              : QStringLiteral("empty line"));
+        fail(why, value ? QStringLiteral("a line must start with a command")
+                        : QStringLiteral("empty line"));
         return std::nullopt;
     }
-    // Command words are ASCII; only ASCII letters fold (no Unicode case
-    // variants such as a long s standing for an s).
-    const QString verb = QString::fromLatin1(line->words.first().toUtf8().toUpper());
-    const QStringList args = line->words.mid(1);
+    const QByteArrayView verb = line->words.front();
+    const qsizetype args = line->words.size() - 1;
+    auto arg = [&](qsizetype i) { return QString::fromUtf8(line->words[i + 1]); };
     Request r;
 
     auto expect = [&](qsizetype minArgs, qsizetype maxArgs, bool wantsValue, const char* usage) {
-        const bool ok = args.size() >= minArgs && args.size() <= maxArgs
-                        && line->value.has_value() == wantsValue;
+        const bool ok = args >= minArgs && args <= maxArgs && value.has_value() == wantsValue;
         if (!ok)
             fail(why, QStringLiteral("usage: %1").arg(QLatin1String(usage)));
         return ok;
     };
 
-    if (verb == QLatin1String("PING") || verb == QLatin1String("QUIT")
-        || verb == QLatin1String("TOPICS")) {
-        if (!expect(0, 0, false, verb == QLatin1String("TOPICS") ? "TOPICS" : "PING | QUIT"))
+    const bool ping = isWord(verb, "PING"), quit = isWord(verb, "QUIT"), topics = isWord(verb, "TOPICS");
+    if (ping || quit || topics) {
+        if (!expect(0, 0, false, topics ? "TOPICS" : "PING | QUIT"))
             return std::nullopt;
-        r.command = verb == QLatin1String("PING")   ? Command::Ping
-                    : verb == QLatin1String("QUIT") ? Command::Quit
-                                                    : Command::Topics;
+        r.command = ping ? Command::Ping : quit ? Command::Quit : Command::Topics;
         return r;
     }
-    if (verb == QLatin1String("ITEMS")) {
+    if (isWord(verb, "ITEMS")) {
         if (!expect(1, 1, false, "ITEMS <topic>"))
             return std::nullopt;
         r.command = Command::Items;
-        r.topic = args[0];
+        r.topic = arg(0);
         return r;
     }
-    if (verb == QLatin1String("GET") || verb == QLatin1String("UNSUB")) {
-        if (!expect(2, 2, false, verb == QLatin1String("GET") ? "GET <topic> <item>"
-                                                              : "UNSUB <topic> <item>"))
+    const bool get = isWord(verb, "GET");
+    if (get || isWord(verb, "UNSUB")) {
+        if (!expect(2, 2, false, get ? "GET <topic> <item>" : "UNSUB <topic> <item>"))
             return std::nullopt;
-        r.command = verb == QLatin1String("GET") ? Command::Get : Command::Unsub;
-        r.topic = args[0];
-        r.item = args[1];
+        r.command = get ? Command::Get : Command::Unsub;
+        r.topic = arg(0);
+        r.item = arg(1);
         return r;
     }
-    if (verb == QLatin1String("SUB")) {
+    if (isWord(verb, "SUB")) {
         if (!expect(2, 3, false, "SUB <topic> <item> [HOT|WARM]"))
             return std::nullopt;
         r.command = Command::Sub;
-        r.topic = args[0];
-        r.item = args[1];
-        if (args.size() == 3) {
-            const QString mode = QString::fromLatin1(args[2].toUtf8().toUpper());
-            if (mode == QLatin1String("WARM")) {
+        r.topic = arg(0);
+        r.item = arg(1);
+        if (args == 3) {
+            if (isWord(line->words[3], "WARM")) {
                 r.mode = LinkMode::Warm;
-            } else if (mode != QLatin1String("HOT")) {
+            } else if (!isWord(line->words[3], "HOT")) {
                 fail(why, QStringLiteral("link mode must be HOT or WARM"));
                 return std::nullopt;
             }
         }
         return r;
     }
-    if (verb == QLatin1String("PUT")) {
+    if (isWord(verb, "PUT")) {
         if (!expect(2, 2, true, "PUT <topic> <item> \"<value>\""))
             return std::nullopt;
         r.command = Command::Put;
-        r.topic = args[0];
-        r.item = args[1];
-        r.value = *line->value;
+        r.topic = arg(0);
+        r.item = arg(1);
+        r.value = std::move(*value);
         return r;
     }
-    fail(why, QStringLiteral("unknown command %1").arg(line->words.first()));
+    fail(why, QStringLiteral("unknown command %1").arg(QString::fromUtf8(verb)));
     return std::nullopt;
 }
 
@@ -310,7 +356,25 @@ QString formatTime(const QDateTime& time)
 {
     if (!time.isValid())
         return QString::fromLatin1(kNoTime);
-    return time.toUTC().toString(Qt::ISODateWithMs);
+    const QDateTime utc = time.toUTC();
+    const QDate date = utc.date();
+    const QTime clock = utc.time();
+    if (date.year() < 0 || date.year() > 9999)
+        return utc.toString(Qt::ISODateWithMs);
+    // Written digit by digit: QDateTime::toString costs far more, once per set of an item.
+    char out[] = "0000-00-00T00:00:00.000Z";
+    auto put = [&out](int at, int value, int digits) {
+        for (int i = at + digits - 1; i >= at; --i, value /= 10)
+            out[i] = char('0' + value % 10);
+    };
+    put(0, date.year(), 4);
+    put(5, date.month(), 2);
+    put(8, date.day(), 2);
+    put(11, clock.hour(), 2);
+    put(14, clock.minute(), 2);
+    put(17, clock.second(), 2);
+    put(20, clock.msec(), 3);
+    return QString::fromLatin1(out, sizeof out - 1);
 }
 
 QByteArray greetingLine() { return QByteArray(kGreeting) + '\n'; }
@@ -331,12 +395,36 @@ QByteArray itemsLine(const QString& topic, const QStringList& items)
     return out + '\n';
 }
 
+namespace {
+
+// "<topic> <item> <seq> <time> "<text>"" and the line end: what VALUE and UPDATE share.
+QByteArray valueTail(const QString& topic, const QString& item, const ItemValue& value)
+{
+    return join({topic.toUtf8(), item.toUtf8(), QByteArray::number(value.seq),
+                 formatTime(value.time).toLatin1(), quote(value.text)})
+           + '\n';
+}
+
+QByteArray prefixed(QByteArrayView kind, const QByteArray& tail)
+{
+    QByteArray line;
+    line.reserve(kind.size() + 1 + tail.size());
+    line.append(kind).append(' ').append(tail);
+    return line;
+}
+
+} // namespace
+
 QByteArray valueLine(QByteArrayView kind, const QString& topic, const QString& item,
                      const ItemValue& value)
 {
-    return join({kind.toByteArray(), topic.toUtf8(), item.toUtf8(), QByteArray::number(value.seq),
-                 formatTime(value.time).toLatin1(), quote(value.text)})
-           + '\n';
+    return prefixed(kind, valueTail(topic, item, value));
+}
+
+ItemLines itemLines(const QString& topic, const QString& item, const ItemValue& value)
+{
+    const QByteArray tail = valueTail(topic, item, value);
+    return {prefixed("VALUE", tail), prefixed("UPDATE", tail), changedLine(topic, item, value.seq)};
 }
 
 QByteArray changedLine(const QString& topic, const QString& item, quint64 seq)
@@ -355,13 +443,24 @@ QByteArray okLine(QByteArrayView what, const QString& topic, const QString& item
 
 QByteArray errorLine(QByteArrayView code, const QString& detail)
 {
+    QByteArray out = "ERR " + code.toByteArray();
     QByteArray text = detail.toUtf8();
+    if (text.isEmpty())
+        return out + '\n';
     for (char& c : text)
         if (isControl(static_cast<unsigned char>(c)))
             c = '?';
-    QByteArray out = "ERR " + code.toByteArray();
-    if (!text.isEmpty())
-        out += ' ' + text;
+    const qsizetype room = kMaxLineBytes - out.size() - 1;
+    if (text.size() > room) {
+        static constexpr QByteArrayView kCut = "...";
+        qsizetype keep = qMax<qsizetype>(room - kCut.size(), 0);
+        while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80)
+            --keep;  // not inside a UTF-8 sequence
+        text.truncate(keep);
+        text += kCut;
+    }
+    out += ' ';
+    out += text;
     return out + '\n';
 }
 

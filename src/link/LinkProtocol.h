@@ -20,6 +20,8 @@ inline constexpr char kGreeting[] = "HELLO LINK/1 KALVOR";
 inline constexpr char kDefaultTopic[] = "data";
 // Written in place of the time of an item that has never been set.
 inline constexpr char kNoTime[] = "-";
+// The longest line either side sends, without its line end.
+inline constexpr int kMaxLineBytes = 1024;
 
 // ---- values -------------------------------------------------------------
 
@@ -77,10 +79,14 @@ QByteArray itemsLine(const QString& topic, const QStringList& items);
 QByteArray valueLine(QByteArrayView kind, const QString& topic, const QString& item,
                      const ItemValue& value);
 QByteArray changedLine(const QString& topic, const QString& item, quint64 seq);
+// The VALUE, UPDATE and CHANGED lines of one state of an item, sharing one encoding.
+ItemLines itemLines(const QString& topic, const QString& item, const ItemValue& value);
 // "OK <what> <topic> <item> [<mode>]"
 QByteArray okLine(QByteArrayView what, const QString& topic, const QString& item,
                   std::optional<LinkMode> mode = std::nullopt);
-// "ERR <code> <detail>"; control characters in the detail become '?'.
+// "ERR <code> <detail>"; control characters in the detail become '?'. A detail
+// that would make the line longer than kMaxLineBytes is cut at a character
+// boundary and ends in "...".
 QByteArray errorLine(QByteArrayView code, const QString& detail);
 QByteArray simpleLine(QByteArrayView word);  // PONG, BYE
 

@@ -3,12 +3,14 @@
 #include "link/LinkTopic.h"
 #include "link/LinkConnection.h"
 #include "link/LinkProtocol.h"
+#include "link/LinkSocket.h"
 
 #include <QFile>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QLoggingCategory>
 #include <QTimer>
+
+#include <functional>
 
 #include <cerrno>
 #include <cstring>
@@ -77,6 +79,22 @@ Probe probeSocketPath(const QByteArray& path, QString* why)
 
 } // namespace
 
+// Listens and accepts; each accepted descriptor goes to the link service as it
+// stands, to be served by a LinkSocket.
+class LinkServer::Listener final : public QLocalServer {
+public:
+    explicit Listener(std::function<void(int)> accepted, QObject* parent)
+        : QLocalServer(parent), accepted_(std::move(accepted))
+    {
+    }
+
+protected:
+    void incomingConnection(quintptr socketDescriptor) override { accepted_(int(socketDescriptor)); }
+
+private:
+    std::function<void(int)> accepted_;
+};
+
 LinkServer::LinkServer(QList<LinkTopic*> topics, QObject* parent)
     : LinkServer(std::move(topics), LinkLimits{}, parent)
 {
@@ -128,9 +146,8 @@ bool LinkServer::listen(const QString& socketPath, QString* why)
         return fail(why, QStringLiteral("cannot inspect %1: %2").arg(socketPath, detail));
     }
 
-    auto* server = new QLocalServer(this);
+    auto* server = new Listener([this](int fd) { accept(fd); }, this);
     server->setSocketOptions(QLocalServer::NoOptions);
-    connect(server, &QLocalServer::newConnection, this, &LinkServer::acceptPending);
     if (!server->listen(socketPath)) {
         const QString error = server->errorString();
         delete server;
@@ -173,41 +190,41 @@ void LinkServer::close()
         emit clientCountChanged(0);
 }
 
-void LinkServer::acceptPending()
+void LinkServer::accept(int fd)
 {
+    auto* socket = new LinkSocket(fd, this);
     const uid_t allowed = limits_.peerUid.value_or(::geteuid());
-    while (server_ && server_->hasPendingConnections()) {
-        QLocalSocket* socket = server_->nextPendingConnection();
-        const std::optional<uid_t> peer = peerUidOf(socket->socketDescriptor());
-        if (!peer) {
-            refuse(socket, "ACCESS_DENIED", QStringLiteral("cannot identify the peer"));
-        } else if (*peer != allowed) {
-            refuse(socket, "ACCESS_DENIED",
-                   QStringLiteral("peer of user id %1 refused; only user id %2 may connect")
-                       .arg(*peer)
-                       .arg(allowed));
-        } else if (int(connections_.size()) >= limits_.maxClients) {
-            refuse(socket, "TOO_MANY_CLIENTS",
-                   QStringLiteral("at most %1 clients at a time").arg(limits_.maxClients));
-        } else {
-            auto* c = new LinkConnection(socket, topics_, limits_, this);
-            connect(c, &LinkConnection::cutOff, this, &LinkServer::clientDropped);
-            connect(c, &LinkConnection::finished, this, [this, c] { removeConnection(c); });
-            connections_.push_back(c);
-            emit clientCountChanged(clientCount());
-            c->greet();
-        }
+    const std::optional<uid_t> peer = peerUidOf(fd);
+    if (!peer) {
+        refuse(socket, "ACCESS_DENIED", QStringLiteral("cannot identify the peer"));
+    } else if (*peer != allowed) {
+        refuse(socket, "ACCESS_DENIED",
+               QStringLiteral("peer of user id %1 refused; only user id %2 may connect")
+                   .arg(*peer)
+                   .arg(allowed));
+    } else if (int(connections_.size()) >= limits_.maxClients) {
+        refuse(socket, "TOO_MANY_CLIENTS",
+               QStringLiteral("at most %1 clients at a time").arg(limits_.maxClients));
+    } else {
+        auto* c = new LinkConnection(socket, topics_, limits_, this);
+        connect(c, &LinkConnection::cutOff, this, &LinkServer::clientDropped);
+        connect(c, &LinkConnection::finished, this, [this, c] { removeConnection(c); });
+        connections_.push_back(c);
+        emit clientCountChanged(clientCount());
+        c->greet();
     }
 }
 
-void LinkServer::refuse(QLocalSocket* socket, QByteArrayView code, const QString& detail)
+void LinkServer::refuse(LinkSocket* socket, QByteArrayView code, const QString& detail)
 {
     qCWarning(lcLink) << "link client refused:" << code << detail;
-    socket->setParent(this);
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(limits_.stallTimeoutMs, socket, [socket] { socket->abort(); });
+    connect(socket, &LinkSocket::closed, socket, &QObject::deleteLater);
+    QTimer::singleShot(limits_.stallTimeoutMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
     socket->write(link::errorLine(code, detail));
-    socket->disconnectFromServer();
+    socket->closeAfterQueue();
     emit clientDropped(QString::fromLatin1(code) + QLatin1Char(' ') + detail);
 }
 
@@ -223,11 +240,15 @@ void LinkServer::removeConnection(LinkConnection* connection)
 
 void LinkServer::onItemSet(int topicIndex, const QString& item)
 {
+    const LinkTopic* topic = topics_.value(topicIndex);
+    const int itemIndex = topic ? topic->itemIndex(item) : -1;
+    if (itemIndex < 0 || connections_.empty())
+        return;
     // A client cut off on the way leaves the list; the copy keeps the walk valid
     // (connections are deleted later, from the event loop).
     const std::vector<LinkConnection*> snapshot = connections_;
     for (LinkConnection* c : snapshot)
-        c->notify(topicIndex, item);
+        c->notify(topicIndex, itemIndex);
 }
 
 } // namespace kalvor

@@ -11,12 +11,10 @@
 #include <QString>
 #include <vector>
 
-class QLocalServer;
-class QLocalSocket;
-
 namespace kalvor {
 
 class LinkConnection;
+class LinkSocket;
 class LinkTopic;
 
 class LinkServer : public QObject {
@@ -47,14 +45,16 @@ signals:
     void clientDropped(const QString& reason);
 
 private:
-    void acceptPending();
-    void refuse(QLocalSocket* socket, QByteArrayView code, const QString& detail);
+    class Listener;
+
+    void accept(int fd);
+    void refuse(LinkSocket* socket, QByteArrayView code, const QString& detail);
     void removeConnection(LinkConnection* connection);
     void onItemSet(int topicIndex, const QString& item);
 
     QList<QPointer<LinkTopic>> topics_;
     LinkLimits limits_;
-    QLocalServer* server_ = nullptr;
+    Listener* server_ = nullptr;
     QString socketPath_;
     dev_t socketDev_ = 0;
     ino_t socketIno_ = 0;

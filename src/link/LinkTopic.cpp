@@ -1,27 +1,46 @@
 #include "link/LinkTopic.h"
 
-#include <QTimeZone>
+#include "link/LinkProtocol.h"
 
 namespace kalvor {
 
 LinkTopic::LinkTopic(QString name, QStringList items, QObject* parent)
     : QObject(parent), name_(std::move(name)), items_(std::move(items))
 {
-    for (const QString& item : items_)
-        values_.insert(item, ItemValue{});
+    entries_.resize(size_t(items_.size()));
+    for (int i = 0; i < items_.size(); ++i)
+        index_.insert(items_[i], i);
+}
+
+ItemValue LinkTopic::value(const QString& item) const
+{
+    const int i = itemIndex(item);
+    return i < 0 ? ItemValue{} : entries_[size_t(i)].value;
 }
 
 void LinkTopic::set(const QString& item, const QString& text)
 {
-    auto it = values_.find(item);
-    Q_ASSERT_X(it != values_.end(), "LinkTopic::set", "unknown item");
-    if (it == values_.end())
+    const int i = itemIndex(item);
+    Q_ASSERT_X(i >= 0, "LinkTopic::set", "unknown item");
+    if (i < 0)
         return;
-    it->text = text;
-    ++it->seq;
-    it->time = QDateTime::currentDateTimeUtc();
-    const ItemValue v = *it;
+    Entry& e = entries_[size_t(i)];
+    e.value.text = text;
+    ++e.value.seq;
+    e.value.time = QDateTime::currentDateTimeUtc();
+    e.encoded = false;
+    const ItemValue v = e.value;
     emit itemSet(item, v);
+}
+
+const ItemLines& LinkTopic::lines(int index) const
+{
+    Entry& e = entries_[size_t(index)];
+    if (!e.encoded) {
+        e.lines = link::itemLines(name_, items_[index], e.value);
+        e.encoded = true;
+    }
+    return e.lines;
 }
 
 PutResult LinkTopic::put(const QString& item, const QString&)

@@ -159,6 +159,8 @@ TEST(LinkProtocol, TimeIsUtcWithMillisecondsOrADash)
     const QDateTime plusOne(QDate(2026, 12, 7), QTime(11, 15, 30, 5), QTimeZone(3600));
     EXPECT_EQ(formatTime(plusOne), QStringLiteral("2026-12-07T10:15:30.005Z"));
     EXPECT_EQ(formatTime(QDateTime()), QStringLiteral("-"));
+    const QDateTime early(QDate(7, 1, 2), QTime(3, 4, 5, 60), QTimeZone::utc());
+    EXPECT_EQ(formatTime(early), QStringLiteral("0007-01-02T03:04:05.060Z"));
 }
 
 TEST(LinkProtocol, ReplyLinesReadBack)
@@ -191,6 +193,20 @@ TEST(LinkProtocol, ErrorLinesCarryFreeTextWithoutControlCharacters)
     EXPECT_EQ(reply->kind, QStringLiteral("ERR"));
     EXPECT_EQ(reply->errorCode, QStringLiteral("BAD_VALUE"));
     EXPECT_EQ(reply->errorText, QStringLiteral("not \"a\" number?really"));
+}
+
+TEST(LinkProtocol, ErrorLinesAreCutToTheLineLimitOnACharacterBoundary)
+{
+    // "ERR X " is 6 bytes: a detail of 1018 bytes just fits, one more does not.
+    const QString fits(1018, QLatin1Char('a'));
+    EXPECT_EQ(errorLine("X", fits), "ERR X " + fits.toLatin1() + '\n');
+    const QByteArray cut = errorLine("X", fits + QLatin1Char('b'));
+    EXPECT_EQ(cut.size(), kMaxLineBytes + 1);
+    EXPECT_TRUE(cut.endsWith("aaa...\n"));
+    // Two-byte characters: the cut falls before a whole one, never inside it.
+    const QByteArray wide = errorLine("X", QString(600, QChar(0xE9)));
+    EXPECT_LE(wide.size(), kMaxLineBytes + 1);
+    EXPECT_EQ(QString::fromUtf8(wide.chopped(4).sliced(6)), QString((kMaxLineBytes - 6 - 3) / 2, QChar(0xE9)));
 }
 
 TEST(LinkProtocol, ItemNamesDefaultToTopicData)
