@@ -38,6 +38,10 @@ std::optional<QString> decodeUtf8(QByteArrayView bytes)
     return text;
 }
 
+// A word of a line that splitFields has already checked, as text: a leading BOM
+// is kept, as it is everywhere else on a line.
+QString wordText(QByteArrayView word) { return decodeUtf8(word).value_or(QString()); }
+
 void fail(QString* why, const QString& text)
 {
     if (why)
@@ -232,7 +236,7 @@ std::optional<Line> splitLine(QByteArrayView line, QString* why)
     Line out;
     out.words.reserve(fields->words.size());
     for (QByteArrayView word : fields->words)
-        out.words.append(QString::fromUtf8(word));
+        out.words.append(wordText(word));
     if (fields->quoted) {
         out.value = unquote(*fields->quoted, why);
         if (!out.value)
@@ -272,7 +276,7 @@ std::optional<Request> parseRequest(QByteArrayView lineBytes, QString* why)
     }
     const QByteArrayView verb = line->words.front();
     const qsizetype args = line->words.size() - 1;
-    auto arg = [&](qsizetype i) { return QString::fromUtf8(line->words[i + 1]); };
+    auto arg = [&](qsizetype i) { return wordText(line->words[i + 1]); };
     Request r;
 
     auto expect = [&](qsizetype minArgs, qsizetype maxArgs, bool wantsValue, const char* usage) {

@@ -224,3 +224,14 @@ TEST(LinkProtocol, ItemNamesDefaultToTopicData)
     for (const char* bad : {"", "!A", "data!", "a!b!c", ":A", "data:", "a:b:c", "a:b!c", "a!b:c"})
         EXPECT_FALSE(splitItemName(QString::fromLatin1(bad))) << bad;
 }
+
+TEST(LinkProtocol, AWordStartingWithAByteOrderMarkKeepsIt)
+{
+    // "GET data <BOM>A" names an item that is not A; it must not be read as A.
+    const std::optional<Request> r = parseRequest(QByteArrayView("GET data \xEF\xBB\xBF" "A"));
+    ASSERT_TRUE(r.has_value());
+    EXPECT_EQ(r->item, QString(QChar(0xFEFF)) + QLatin1Char('A'));
+    const std::optional<Request> back = parseRequest(chomp(formatRequest(*r)));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->item, r->item);
+}
