@@ -90,16 +90,22 @@ BatchSession::~BatchSession() { stop(); }
 
 void BatchSession::putHead(const QString& item, const QString& value) { link_.put(kReader, item, value); }
 
-void BatchSession::event(const QString& kind, const QString& detail)
+EventRecord BatchSession::newEvent(const QString& kind, const QString& detail, const QString& timeUtc) const
 {
     EventRecord e;
-    e.timeUtc = utcNow();
+    e.timeUtc = timeUtc;
     e.kind = kind;
     if (hasBatch())
         e.batch = batch_.seq;
     e.detail = detail;
     e.operatorName = operator_;
     e.programVersion = version();
+    return e;
+}
+
+void BatchSession::event(const QString& kind, const QString& detail)
+{
+    EventRecord e = newEvent(kind, detail, utcNow());
     QString why;
     if (!store_.appendEvent(e, &why))
         emit problem(QStringLiteral("could not record the event %1: %2").arg(kind, why));
@@ -223,13 +229,7 @@ bool BatchSession::setIdList(const QStringList& ids, QString* why)
             return false;
         }
     plan_.setList(ids);
-    EventRecord e;
-    e.timeUtc = utcNow();
-    e.kind = event::IdList;
-    e.batch = batch_.seq;
-    e.detail = plan_.list().join(QLatin1Char('\n'));
-    e.operatorName = operator_;
-    e.programVersion = version();
+    const EventRecord e = newEvent(event::IdList, plan_.list().join(QLatin1Char('\n')), utcNow());
     if (!store_.appendEvent(e, why))
         return false;
     emit nextIdChanged(nextId());
@@ -287,14 +287,10 @@ std::optional<qint64> BatchSession::store(const Capture& c, QString* why)
     r.programVersion = version();
     r.trigger = triggerName(c.trigger);
     r.repeats = c.repeats;
-    EventRecord e;
-    e.timeUtc = r.timeUtc;
-    e.kind = c.repeats ? event::ReRead : event::Capture;
-    e.batch = batch_.seq;
-    e.detail = c.repeats ? QStringLiteral("%1 read again (repeats row %2)").arg(c.dosimeterId).arg(*c.repeats)
-                         : c.dosimeterId;
-    e.operatorName = operator_;
-    e.programVersion = version();
+    const EventRecord e = newEvent(c.repeats ? event::ReRead : event::Capture,
+                                   c.repeats ? QStringLiteral("%1 read again (repeats row %2)").arg(c.dosimeterId).arg(*c.repeats)
+                                             : c.dosimeterId,
+                                   r.timeUtc);
     const std::optional<qint64> seq = store_.appendReading(r, e, why);
     if (!seq)
         return std::nullopt;
@@ -329,13 +325,8 @@ std::optional<qint64> BatchSession::correctId(qint64 readingSeq, const QString& 
     r.programVersion = version();
     r.repeats.reset();
     r.corrects = readingSeq;
-    EventRecord e;
-    e.timeUtc = r.timeUtc;
-    e.kind = event::Correction;
-    e.batch = batch_.seq;
-    e.detail = QStringLiteral("row %1: dosimeter %2 is %3").arg(readingSeq).arg(oldId, id);
-    e.operatorName = operator_;
-    e.programVersion = version();
+    const EventRecord e = newEvent(event::Correction,
+                                   QStringLiteral("row %1: dosimeter %2 is %3").arg(readingSeq).arg(oldId, id), r.timeUtc);
     const std::optional<qint64> seq = store_.appendReading(r, e, why);
     if (!seq)
         return std::nullopt;

@@ -105,6 +105,8 @@ private:
     std::optional<QString> idForNextFilm(QString* why) const;
     std::optional<qint64> store(const Capture& capture, QString* why);
     void event(const QString& kind, const QString& detail);
+    // An event of this session: its time, kind and detail, with the open batch, operator and version.
+    EventRecord newEvent(const QString& kind, const QString& detail, const QString& timeUtc) const;
     void putHead(const QString& item, const QString& value);
 
     RecordStore& store_;
