@@ -1,6 +1,6 @@
 #include "batch/BatchSession.h"
 
-#include "batch/RecordStore.h"
+#include "records/RecordStore.h"
 
 #include <QLoggingCategory>
 

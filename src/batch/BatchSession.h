@@ -9,7 +9,8 @@
 #include "batch/LinkSession.h"
 #include "batch/ReaderInfo.h"
 #include "batch/ReadingHistory.h"
-#include "batch/Records.h"
+#include "records/Records.h"
+#include "records/RecordStore.h"
 
 #include <QHash>
 #include <QObject>
@@ -17,7 +18,9 @@
 
 namespace kalvor::batch {
 
-class RecordStore;
+// Batch reading works on the rows of the record store.
+using namespace kalvor::records;
+
 
 struct BatchOptions {
     QString name;
@@ -86,8 +89,8 @@ signals:
     void linkStateChanged(kalvor::batch::LinkSession::State state, const QString& text);
     void readingArrived(const kalvor::batch::Reading& reading);
     void readerChanged();
-    void recordStored(const kalvor::batch::ReadingRecord& record);
-    void filterCheckStored(const kalvor::batch::FilterCheckRecord& check);
+    void recordStored(const kalvor::records::ReadingRecord& record);
+    void filterCheckStored(const kalvor::records::FilterCheckRecord& check);
     void captureStateChanged(kalvor::batch::CaptureState state);
     void settling(const QString& id, bool reread);
     void refused(const QString& id, const QString& reason);

@@ -1,8 +1,9 @@
 #include "batch/CommandLine.h"
 
-#include "batch/ChainVerifier.h"
+#include "records/ChainVerifier.h"
 #include "batch/IdPlan.h"
-#include "batch/RecordStore.h"
+#include "batch/Subcommand.h"
+#include "records/RecordStore.h"
 #include "link/LinkPaths.h"
 
 #include <QCommandLineParser>
@@ -12,6 +13,15 @@
 namespace kalvor::batch {
 
 namespace {
+
+// One line per further command, as "  name     summary".
+QString commandSummaries()
+{
+    QString text;
+    for (const Subcommand& c : subcommands())
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -8).arg(QLatin1String(c.summary));
+    return text;
+}
 
 struct Parser {
     QCommandLineParser p;
@@ -40,12 +50,13 @@ struct Parser {
             "\n"
             "Commands (without one, the batch window opens):\n"
             "  export   writes readings as CSV: --csv FILE with --batch NAME and/or --from/--to\n"
-            "  verify   checks the record store: SQLite's integrity check and the hash chain of every row\n"
+            "  verify   checks the record store: SQLite's integrity check and the hash chain of every row\n")
+            + commandSummaries() + QStringLiteral(
             "\n"
             "Exit status: 0 done (verify: the store is intact), 1 verify found damage or export failed,\n"
             "2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-        p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("export or verify (optional)."), QStringLiteral("[command]"));
+        p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
         for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &store, &socket, &help, &version})
             p.addOption(*o);
     }
@@ -126,7 +137,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     else if (command == QLatin1String("verify"))
         cl.mode = CommandLine::Mode::Verify;
     else if (!command.isEmpty())
-        return failed(QStringLiteral("unknown command %1 (export or verify)").arg(command));
+        return failed(QStringLiteral("unknown command %1 (see kalvor-batch --help)").arg(command));
 
     cl.storePath = p.isSet(parser.store) ? p.value(parser.store) : RecordStore::defaultPath();
     cl.socketPath = p.isSet(parser.socket) ? p.value(parser.socket) : LinkPaths::socketPath();

@@ -5,13 +5,16 @@
 //   kalvor-batch verify
 // export and verify run without a window.
 #include "batch/BatchSession.h"
-#include "batch/CsvExport.h"
+#include "records/CsvExport.h"
 #include "batch/Stability.h"
 
 #include <QStringList>
 #include <QTextStream>
 
 namespace kalvor::batch {
+
+// Batch reading works on the rows of the record store.
+using namespace kalvor::records;
 
 namespace exitcode {
 inline constexpr int Ok = 0;

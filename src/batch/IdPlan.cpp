@@ -1,10 +1,13 @@
 #include "batch/IdPlan.h"
 
-#include "batch/Csv.h"
+#include "records/Csv.h"
 
 #include <QRegularExpression>
 
 namespace kalvor::batch {
+
+// Batch reading works on the rows of the record store.
+using namespace kalvor::records;
 
 namespace {
 

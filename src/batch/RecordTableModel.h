@@ -1,12 +1,15 @@
 #pragma once
 // The batch's readings as a table for the window: one row per stored record,
 // newest last.
-#include "batch/Records.h"
+#include "records/Records.h"
 
 #include <QAbstractTableModel>
 #include <QList>
 
 namespace kalvor::batch {
+
+// Batch reading works on the rows of the record store.
+using namespace kalvor::records;
 
 class RecordTableModel : public QAbstractTableModel {
     Q_OBJECT

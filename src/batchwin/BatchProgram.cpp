@@ -1,7 +1,7 @@
 #include "batchwin/BatchProgram.h"
 
 #include "batch/BatchSettings.h"
-#include "batch/RecordStore.h"
+#include "records/RecordStore.h"
 #include "batchwin/BatchWindow.h"
 #include "core/MessageSink.h"
 #include "core/UnixSignals.h"

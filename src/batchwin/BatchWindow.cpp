@@ -1,8 +1,8 @@
 #include "batchwin/BatchWindow.h"
 
 #include "batch/BatchSettings.h"
-#include "batch/CsvExport.h"
-#include "batch/RecordStore.h"
+#include "records/CsvExport.h"
+#include "records/RecordStore.h"
 #include "batchwin/BatchDialog.h"
 #include "batchwin/IdListEditor.h"
 #include "batchwin/StripChart.h"
@@ -451,7 +451,7 @@ void BatchWindow::updateBand()
     if (m.state() == CaptureState::Settling && !m.window().readings().isEmpty())
         chart_->setBand(*m.window().readings().constLast().value, m.rule().band);
     else if (m.state() == CaptureState::Held && !session_.records().isEmpty())
-        chart_->setBand(session_.records().constLast().absorbance, m.rule().band);
+        chart_->setBand(session_.records().constLast().absorbance.value_or(0), m.rule().band);
     else
         chart_->setBand(std::nullopt, 0);
 }

@@ -2,6 +2,7 @@
 // running KALVOR program, stores every record in a tamper-evident store, and
 // exports and verifies it. The window needs a display; export and verify do not.
 #include "batch/CommandLine.h"
+#include "batch/Subcommand.h"
 #include "batchwin/BatchProgram.h"
 #include "core/MessageSink.h"
 #include "ui/BoxMessageSink.h"
@@ -19,6 +20,16 @@ int main(int argc, char** argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    if (const Subcommand* command = findSubcommand(arguments.value(1))) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("kalvor-batch"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        QStringList rest = arguments.mid(2);
+        rest.prepend(arguments.value(0));
+        return command->run(rest, out, err);
+    }
     const CommandLine cl = parseCommandLine(arguments);
 
     if (cl.mode != CommandLine::Mode::Window) {

@@ -2,7 +2,7 @@
 // Shared pieces of the batch tests: a record store in a temporary folder, a
 // reading record filled in, and a link server with the reader's topics that
 // a test drives as the KALVOR program would.
-#include "batch/RecordStore.h"
+#include "records/RecordStore.h"
 #include "batch/Stability.h"
 #include "link/LinkServer.h"
 #include "link/LinkTopic.h"
@@ -17,24 +17,24 @@ namespace kalvor::batchtest {
 struct TempStore {
     QTemporaryDir dir;
     QString path = dir.path() + QStringLiteral("/KALVOR/records.sqlite");
-    batch::RecordStore store;
+    records::RecordStore store;
 
     bool open()
     {
         QString why;
-        const bool ok = store.open(path, batch::RecordStore::OpenMode::CreateIfMissing, &why)
-                        == batch::RecordStore::OpenError::None;
+        const bool ok = store.open(path, records::RecordStore::OpenMode::CreateIfMissing, &why)
+                        == records::RecordStore::OpenError::None;
         EXPECT_TRUE(ok) << why.toStdString();
         return ok;
     }
 };
 
-inline batch::ReadingRecord sampleReading(qint64 batchSeq, const QString& id, double a)
+inline records::ReadingRecord sampleReading(qint64 batchSeq, const QString& id, double a)
 {
-    batch::ReadingRecord r;
+    records::ReadingRecord r;
     r.batch = batchSeq;
     r.dosimeterId = id;
-    r.timeUtc = batch::utcNow();
+    r.timeUtc = records::utcNow();
     r.shown = batch::shownText(a);
     r.absorbance = a;
     r.spread = 0.001;
@@ -52,10 +52,10 @@ inline batch::ReadingRecord sampleReading(qint64 batchSeq, const QString& id, do
     return r;
 }
 
-inline batch::EventRecord sampleEvent(const QString& kind, std::optional<qint64> batchSeq = std::nullopt)
+inline records::EventRecord sampleEvent(const QString& kind, std::optional<qint64> batchSeq = std::nullopt)
 {
-    batch::EventRecord e;
-    e.timeUtc = batch::utcNow();
+    records::EventRecord e;
+    e.timeUtc = records::utcNow();
     e.kind = kind;
     e.batch = batchSeq;
     e.operatorName = QStringLiteral("tester");

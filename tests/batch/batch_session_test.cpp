@@ -5,13 +5,14 @@
 #include "batch/BatchTestSupport.h"
 
 #include "batch/BatchSession.h"
-#include "batch/ChainVerifier.h"
+#include "records/ChainVerifier.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace kalvor;
 using namespace kalvor::batch;
+using namespace kalvor::records;
 using namespace kalvor::batchtest;
 
 namespace {

@@ -1,6 +1,6 @@
 // Texts in and out of kalvor-batch: CSV fields and records, ID lists typed,
 // pasted or imported, the IDs that count up, and numbers whatever the locale.
-#include "batch/Csv.h"
+#include "records/Csv.h"
 #include "batch/IdPlan.h"
 #include "batch/Stability.h"
 
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 using namespace kalvor::batch;
+using namespace kalvor::records;
 
 TEST(Csv, QuotesOnlyWhatNeedsItAndReadsItBack)
 {

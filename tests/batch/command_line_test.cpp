@@ -10,6 +10,7 @@
 
 using namespace kalvor;
 using namespace kalvor::batch;
+using namespace kalvor::records;
 using namespace kalvor::batchtest;
 
 namespace {

@@ -3,7 +3,7 @@
 // one), what the capture does, the stored records and the chart's readings;
 // F5 captures a film on a head without a sensor.
 #include "batch/BatchSession.h"
-#include "batch/RecordStore.h"
+#include "records/RecordStore.h"
 #include "batchwin/BatchWindow.h"
 #include "core/MessageSink.h"
 #include "link/LinkServer.h"
@@ -17,6 +17,7 @@
 
 using namespace kalvor;
 using namespace kalvor::batch;
+using namespace kalvor::records;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QString>
 #include <optional>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 class RecordStore;
 
@@ -30,4 +30,4 @@ struct ChainReport {
 
 ChainReport verifyChain(const RecordStore& store);
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

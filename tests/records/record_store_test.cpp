@@ -3,8 +3,8 @@
 // the program itself cannot change or delete a row.
 #include "batch/BatchTestSupport.h"
 
-#include "batch/ChainVerifier.h"
-#include "batch/RecordSchema.h"
+#include "records/ChainVerifier.h"
+#include "records/RecordSchema.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -13,6 +13,7 @@
 
 using namespace kalvor;
 using namespace kalvor::batch;
+using namespace kalvor::records;
 using namespace kalvor::batchtest;
 
 namespace {

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 struct BatchRecord {
     qint64 seq = 0;
@@ -23,8 +23,8 @@ struct ReadingRecord {
     qint64 batch = 0;
     QString dosimeterId;
     QString timeUtc;
-    QString shown;     // as the reader shows it, e.g. " 0.512"
-    double absorbance = 0;
+    QString shown;     // as the reader shows it, e.g. " 0.512"; empty for a void record
+    std::optional<double> absorbance;  // nothing for a void record
     double spread = 0;  // largest minus smallest of the readings used
     int count = 0;      // readings used
     QString wavelength;
@@ -39,6 +39,15 @@ struct ReadingRecord {
     QString trigger;  // sensor, button or key
     std::optional<qint64> repeats;   // the reading this one reads again
     std::optional<qint64> corrects;  // the reading this one corrects
+    // The dosimeter's record that was current until this one (another reading
+    // of the same ID); a re-read names it in `repeats` as well.
+    std::optional<qint64> supersedes;
+    QString reason;                    // why a correction, re-read or void was made
+    std::optional<double> thicknessMm; // the film's own thickness, from the ID list
+    QString position;                  // where the film was, from the ID list
+
+    // No reading of this dosimeter: the ID was given up (see `reason`).
+    bool isVoid() const { return status == QLatin1String("void"); }
 };
 
 struct FilterCheckRecord {
@@ -87,4 +96,4 @@ inline const QString LinkBack = QStringLiteral("link-back");
 inline const QString WavelengthChange = QStringLiteral("wavelength-change");
 } // namespace event
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 class RecordStore;
 
@@ -31,4 +31,4 @@ std::optional<int> writeReadingsCsv(const RecordStore& store, const ExportSelect
 std::optional<int> exportReadingsCsv(RecordStore& store, const ExportSelection& selection,
                                      const QString& path, const QString& operatorName, QString* why);
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

@@ -7,25 +7,33 @@
 #include <QString>
 #include <QVariant>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 enum class ColumnType { Integer, Real, Text };
 
 struct Column {
     QString name;
     ColumnType type;
+    int since = 1;  // the schema version that added it
 };
 
 struct TableSchema {
     QString name;
     QList<Column> columns;  // without seq and hash, in canonical order
+    int since = 1;          // the schema version that added the table
+    QStringList indexes;    // "name(columns)", made with the table
 
     int indexOf(const QString& column) const;
 };
 
-// batches, readings, filter_checks, events.
+// The schema version this program writes. A store of an older version is
+// migrated on open: tables and columns of later versions are added (columns
+// NULL in the rows already there, so their hashes hold), nothing else changes.
+inline constexpr int kSchemaVersion = 2;
+
+// Every table of the store, in the order they are created.
 const QList<TableSchema>& recordTables();
-const TableSchema& recordTable(const QString& name);  // one of the four
+const TableSchema& recordTable(const QString& name);
 
 // The hash a first row chains to.
 QByteArray genesisHash();
@@ -39,4 +47,4 @@ QByteArray canonicalContent(const TableSchema& table, qint64 seq, const QVariant
 // SHA-256 (hex) over the previous row's hash (hex) and the row's canonical content.
 QByteArray chainHash(const QByteArray& previousHash, const QByteArray& canonical);
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

@@ -1,14 +1,14 @@
-#include "batch/ChainVerifier.h"
+#include "records/ChainVerifier.h"
 
-#include "batch/RecordSchema.h"
-#include "batch/RecordStore.h"
+#include "records/RecordSchema.h"
+#include "records/RecordStore.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
 #include <memory>
 #include <vector>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 namespace {
 
@@ -136,4 +136,4 @@ ChainReport verifyChain(const RecordStore& store)
     return report;
 }
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

@@ -1,6 +1,6 @@
-#include "batch/RecordStore.h"
+#include "records/RecordStore.h"
 
-#include "batch/RecordSchema.h"
+#include "records/RecordSchema.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,7 +13,7 @@
 #include <atomic>
 #include <sys/stat.h>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 namespace {
 
@@ -80,7 +80,7 @@ QVariantList readingValues(const ReadingRecord& r)
             textValue(r.dosimeterId),
             textValue(r.timeUtc),
             textValue(r.shown),
-            r.absorbance,
+            orNull(r.absorbance),
             r.spread,
             r.count,
             textValue(r.wavelength),
@@ -94,7 +94,11 @@ QVariantList readingValues(const ReadingRecord& r)
             textValue(r.programVersion),
             textValue(r.trigger),
             orNull(r.repeats),
-            orNull(r.corrects)};
+            orNull(r.corrects),
+            orNull(r.supersedes),
+            r.reason.isEmpty() ? QVariant() : QVariant(r.reason),
+            orNull(r.thicknessMm),
+            r.position.isEmpty() ? QVariant() : QVariant(r.position)};
 }
 
 QVariantList filterCheckValues(const FilterCheckRecord& f)
@@ -134,7 +138,8 @@ ReadingRecord readingFrom(const QSqlQuery& q)
     r.dosimeterId = q.value(i++).toString();
     r.timeUtc = q.value(i++).toString();
     r.shown = q.value(i++).toString();
-    r.absorbance = q.value(i++).toDouble();
+    r.absorbance = q.isNull(i) ? std::nullopt : std::optional<double>(q.value(i).toDouble());
+    ++i;
     r.spread = q.value(i++).toDouble();
     r.count = q.value(i++).toInt();
     r.wavelength = q.value(i++).toString();
@@ -149,6 +154,11 @@ ReadingRecord readingFrom(const QSqlQuery& q)
     r.trigger = q.value(i++).toString();
     r.repeats = optInt(q, i++);
     r.corrects = optInt(q, i++);
+    r.supersedes = optInt(q, i++);
+    r.reason = q.value(i++).toString();
+    r.thicknessMm = q.isNull(i) ? std::nullopt : std::optional<double>(q.value(i).toDouble());
+    ++i;
+    r.position = q.value(i++).toString();
     return r;
 }
 
@@ -335,32 +345,54 @@ bool RecordStore::migrate(int from, QString* why)
     if (!exec(QStringLiteral("BEGIN IMMEDIATE"), why))
         return false;
     bool ok = true;
-    // Version 1: the four tables, append-only.
     if (from < 1) {
-        for (const TableSchema& t : recordTables()) {
-            QStringList cols{QStringLiteral("seq INTEGER PRIMARY KEY")};
-            for (const Column& c : t.columns)
-                cols << c.name + QLatin1Char(' ') + sqlType(c.type);
-            cols << QStringLiteral("hash TEXT NOT NULL");
-            ok = ok && exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(t.name, cols.join(QStringLiteral(", "))), why);
-            for (const char* op : {"UPDATE", "DELETE"})
-                ok = ok
-                     && exec(QStringLiteral("CREATE TRIGGER %1_no_%2 BEFORE %3 ON %1 BEGIN "
-                                            "SELECT RAISE(ABORT, 'records are append-only'); END")
-                                 .arg(t.name, QString::fromLatin1(op).toLower(), QLatin1String(op)),
-                             why);
-        }
-        ok = ok && exec(QStringLiteral("CREATE INDEX batches_name ON batches(name)"), why)
-             && exec(QStringLiteral("CREATE INDEX readings_batch ON readings(batch)"), why)
-             && exec(QStringLiteral("CREATE INDEX readings_time ON readings(time_utc)"), why)
-             && exec(QStringLiteral("CREATE INDEX events_batch ON events(batch, kind)"), why)
-             && exec(QStringLiteral("PRAGMA application_id=%1").arg(kApplicationId), why);
+        // A new store: every table as this version has it.
+        for (const TableSchema& t : recordTables())
+            ok = ok && createTable(t, why);
+        ok = ok && exec(QStringLiteral("PRAGMA application_id=%1").arg(kApplicationId), why);
+    } else {
+        // An older store: what each later version added, in order. The rows
+        // already there keep their content, with NULL in the new columns.
+        for (int v = from + 1; v <= kSchemaVersion; ++v)
+            for (const TableSchema& t : recordTables()) {
+                if (t.since == v) {
+                    ok = ok && createTable(t, why);
+                    continue;
+                }
+                if (t.since > v)
+                    continue;
+                for (const Column& c : t.columns)
+                    if (c.since == v)
+                        ok = ok && exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(t.name, c.name, sqlType(c.type)), why);
+            }
     }
     ok = ok && exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion), why);
     if (ok && exec(QStringLiteral("COMMIT"), why))
         return true;
     exec(QStringLiteral("ROLLBACK"), nullptr);
     return false;
+}
+
+bool RecordStore::createTable(const TableSchema& t, QString* why)
+{
+    QStringList cols{QStringLiteral("seq INTEGER PRIMARY KEY")};
+    for (const Column& c : t.columns)
+        cols << c.name + QLatin1Char(' ') + sqlType(c.type);
+    cols << QStringLiteral("hash TEXT NOT NULL");
+    bool ok = exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(t.name, cols.join(QStringLiteral(", "))), why);
+    // Rows are only ever added.
+    for (const char* op : {"UPDATE", "DELETE"})
+        ok = ok
+             && exec(QStringLiteral("CREATE TRIGGER %1_no_%2 BEFORE %3 ON %1 BEGIN "
+                                    "SELECT RAISE(ABORT, 'records are append-only'); END")
+                         .arg(t.name, QString::fromLatin1(op).toLower(), QLatin1String(op)),
+                     why);
+    for (const QString& index : t.indexes)
+        ok = ok && exec(QStringLiteral("CREATE INDEX %1 ON %2%3")
+                            .arg(index.section(QLatin1Char('('), 0, 0), t.name,
+                                 index.mid(index.indexOf(QLatin1Char('(')))),
+                        why);
+    return ok;
 }
 
 bool RecordStore::readTail(Tail* tail, QString* why) const
@@ -576,4 +608,4 @@ qint64 RecordStore::lastSeq() const
     return readTail(&t, nullptr) ? t.seq : 0;
 }
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

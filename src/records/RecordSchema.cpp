@@ -1,15 +1,15 @@
-#include "batch/RecordSchema.h"
+#include "records/RecordSchema.h"
 
 #include <QCryptographicHash>
 #include <QLocale>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 namespace {
 
-Column integer(const char* name) { return {QString::fromLatin1(name), ColumnType::Integer}; }
-Column real(const char* name) { return {QString::fromLatin1(name), ColumnType::Real}; }
-Column text(const char* name) { return {QString::fromLatin1(name), ColumnType::Text}; }
+Column integer(const char* name, int since = 1) { return {QString::fromLatin1(name), ColumnType::Integer, since}; }
+Column real(const char* name, int since = 1) { return {QString::fromLatin1(name), ColumnType::Real, since}; }
+Column text(const char* name, int since = 1) { return {QString::fromLatin1(name), ColumnType::Text, since}; }
 
 QByteArray valueBytes(ColumnType type, const QVariant& value)
 {
@@ -52,20 +52,29 @@ const QList<TableSchema>& recordTables()
     static const QList<TableSchema> tables{
         {QStringLiteral("batches"),
          {text("name"), text("operator"), text("lot"), text("id_prefix"), text("id_first"),
-          text("opened_utc"), text("program_version")}},
+          text("opened_utc"), text("program_version")},
+         1,
+         {QStringLiteral("batches_name(name)")}},
         {QStringLiteral("readings"),
          {integer("batch"), text("dosimeter_id"), text("time_utc"), text("absorbance_shown"),
           real("absorbance"), real("spread"), integer("readings"), text("wavelength"), text("zero"),
           text("zero_utc"), text("reader_model"), text("reader_serial"), text("reader_gain"),
           text("status"), text("operator"), text("program_version"), text("trigger"),
-          integer("repeats"), integer("corrects")}},
+          integer("repeats"), integer("corrects"),
+          // Version 2: the row this one supersedes as the dosimeter's current
+          // value, why, and the film's own thickness and position from the ID list.
+          integer("supersedes", 2), text("reason", 2), real("thickness_mm", 2), text("position", 2)},
+         1,
+         {QStringLiteral("readings_batch(batch)"), QStringLiteral("readings_time(time_utc)")}},
         {QStringLiteral("filter_checks"),
          {text("time_utc"), text("item"), text("filter"), text("value_shown"), real("value"),
           text("wavelength"), text("reader_model"), text("reader_serial"), text("reader_gain"),
           integer("batch"), text("operator"), text("program_version")}},
         {QStringLiteral("events"),
          {text("time_utc"), text("kind"), integer("batch"), integer("reading"), text("detail"),
-          text("operator"), text("program_version")}},
+          text("operator"), text("program_version")},
+         1,
+         {QStringLiteral("events_batch(batch, kind)")}},
     };
     return tables;
 }
@@ -102,4 +111,4 @@ QByteArray chainHash(const QByteArray& previousHash, const QByteArray& canonical
     return h.result().toHex();
 }
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace kalvor::batch::csv {
+namespace kalvor::records::csv {
 
 QString field(const QString& text);
 // One record with its CR LF, UTF-8.
@@ -20,4 +20,4 @@ QString number(double value);
 // closing quote; `why` says where.
 bool parse(const QString& text, QList<QStringList>* records, QString* why);
 
-} // namespace kalvor::batch::csv
+} // namespace kalvor::records::csv

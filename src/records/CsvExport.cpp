@@ -1,13 +1,13 @@
-#include "batch/CsvExport.h"
+#include "records/CsvExport.h"
 
-#include "batch/Csv.h"
-#include "batch/RecordStore.h"
+#include "records/Csv.h"
+#include "records/RecordStore.h"
 
 #include <QFile>
 #include <QHash>
 #include <QSaveFile>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 namespace {
 QString optionalNumber(const std::optional<qint64>& v) { return v ? QString::number(*v) : QString(); }
@@ -66,7 +66,7 @@ std::optional<int> writeReadingsCsv(const RecordStore& store, const ExportSelect
         const BatchRecord& b = batches[r.batch];
         ok = ok
              && write({QString::number(r.seq), b.name, b.lot, r.dosimeterId, r.timeUtc, r.shown,
-                       csv::number(r.absorbance), csv::number(r.spread), QString::number(r.count), r.wavelength,
+                       r.absorbance ? csv::number(*r.absorbance) : QString(), csv::number(r.spread), QString::number(r.count), r.wavelength,
                        r.zero, r.zeroUtc, r.readerModel, r.readerSerial, r.readerGain, r.status, r.operatorName,
                        r.programVersion, r.trigger, optionalNumber(r.repeats), optionalNumber(r.corrects)});
     }
@@ -124,4 +124,4 @@ std::optional<int> exportReadingsCsv(RecordStore& store, const ExportSelection& 
     return rows;
 }
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

@@ -4,7 +4,8 @@
 // Rows are only ever appended; every row carries the SHA-256 chain hash of
 // RecordSchema, and each append is committed before it returns, so a crash at
 // any moment leaves every row that an append reported.
-#include "batch/Records.h"
+#include "records/RecordSchema.h"
+#include "records/Records.h"
 
 #include <QDateTime>
 #include <QList>
@@ -13,11 +14,11 @@
 #include <functional>
 #include <optional>
 
-namespace kalvor::batch {
+namespace kalvor::records {
 
 class RecordStore {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = records::kSchemaVersion;
 
     enum class OpenMode { CreateIfMissing, ExistingOnly };
     enum class OpenError { None, Missing, CannotOpen, NotARecordStore, TooNew };
@@ -72,6 +73,7 @@ private:
     bool readTail(Tail* tail, QString* why) const;
     OpenError prepare(QString* why);
     bool migrate(int from, QString* why);
+    bool createTable(const TableSchema& table, QString* why);
     bool exec(const QString& sql, QString* why) const;
 
     QString connection_;
@@ -80,4 +82,4 @@ private:
 
 QString utcNow();  // UTC ISO 8601 with milliseconds
 
-} // namespace kalvor::batch
+} // namespace kalvor::records

@@ -1,8 +1,8 @@
-#include "batch/Csv.h"
+#include "records/Csv.h"
 
 #include <QLocale>
 
-namespace kalvor::batch::csv {
+namespace kalvor::records::csv {
 
 QString field(const QString& text)
 {
@@ -97,4 +97,4 @@ bool parse(const QString& text, QList<QStringList>* records, QString* why)
     return true;
 }
 
-} // namespace kalvor::batch::csv
+} // namespace kalvor::records::csv

@@ -1,0 +1,75 @@
+#include "batch/Subcommand.h"
+
+#include "batch/CommandLine.h"
+#include "records/RecordStore.h"
+
+namespace kalvor::batch {
+
+const QList<Subcommand>& subcommands()
+{
+    // One line per command, in the order --help lists them.
+    static const QList<Subcommand> list{
+    };
+    return list;
+}
+
+const Subcommand* findSubcommand(const QString& name)
+{
+    for (const Subcommand& c : subcommands())
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
+}
+
+CommandParser::CommandParser(const QString& command, const QString& description)
+    : command_(command),
+      store_(QStringLiteral("store"), QStringLiteral("The record store (default: $XDG_DATA_HOME/KALVOR/records.sqlite)."),
+             QStringLiteral("FILE")),
+      help_({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."))
+{
+    p_.setApplicationDescription(description);
+    p_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    p_.addOption(store_);
+    p_.addOption(help_);
+}
+
+std::optional<int> CommandParser::parse(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    if (!p_.parse(arguments))
+        return usage(err, p_.errorText());
+    if (p_.isSet(help_)) {
+        QString text = p_.helpText();
+        const qsizetype eol = text.indexOf(QLatin1Char('\n'));
+        text.replace(0, eol, QStringLiteral("Usage: kalvor-batch %1 [options]").arg(command_));
+        out << text;
+        out.flush();
+        return exitcode::Ok;
+    }
+    if (p_.isSet(store_) && p_.value(store_).isEmpty())
+        return usage(err, QStringLiteral("--store needs a file name"));
+    return std::nullopt;
+}
+
+QString CommandParser::storePath() const
+{
+    return p_.isSet(store_) ? p_.value(store_) : records::RecordStore::defaultPath();
+}
+
+int CommandParser::usage(QTextStream& err, const QString& text) const
+{
+    err << "kalvor-batch " << command_ << ": " << text << "\nTry kalvor-batch " << command_ << " --help." << Qt::endl;
+    return exitcode::Usage;
+}
+
+std::optional<int> openStoreFor(records::RecordStore& store, const QString& path, bool createIfMissing, QTextStream& err)
+{
+    QString why;
+    const auto mode = createIfMissing ? records::RecordStore::OpenMode::CreateIfMissing
+                                      : records::RecordStore::OpenMode::ExistingOnly;
+    if (store.open(path, mode, &why) == records::RecordStore::OpenError::None)
+        return std::nullopt;
+    err << "kalvor-batch: " << why << Qt::endl;
+    return exitcode::StoreError;
+}
+
+} // namespace kalvor::batch
