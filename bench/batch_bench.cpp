@@ -7,7 +7,10 @@
 // at any point of the reading cycle.
 // The figure is the time from insertion to the confirmation, set against the
 // floor of the stability rule, three readings, with the reading period
-// measured in the same run.
+// measured in the same run. The limit is that floor and two readings: one for
+// a film that comes into place while a reading is under way, one for the
+// rule's wait until a film has stopped creeping up (on average a third of a
+// reading; see settle_bench.cpp).
 #include "faults/FaultSupport.h"
 
 #include <QLoggingCategory>
@@ -175,8 +178,8 @@ void BM_BatchFilm(benchmark::State& state)
         state.counters["own_max_ms"] = own.back();
     }
     state.counters["floor_ms"] = floor;
-    state.counters["limit_ms"] = floor + period;
-    state.counters["pass"] = mean <= floor + period ? 1 : 0;
+    state.counters["limit_ms"] = floor + 2 * period;
+    state.counters["pass"] = mean <= floor + 2 * period ? 1 : 0;
 }
 
 BENCHMARK(BM_BatchFilm)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);

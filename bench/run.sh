@@ -9,7 +9,7 @@ build=${1:-build}
 bin="$build/bench"
 results="$bin/results"
 
-for name in reading link memory batch; do
+for name in reading link memory batch settle; do
     if [ ! -x "$bin/kalvor_bench_$name" ]; then
         echo "bench/run.sh: $bin/kalvor_bench_$name is missing; build with Google Benchmark" \
              "(Debian package libbenchmark-dev) installed: make build" >&2
@@ -19,7 +19,7 @@ done
 mkdir -p "$results" || exit 1
 
 status=0
-for name in reading link memory batch; do
+for name in reading link memory batch settle; do
     echo "running kalvor_bench_$name ..."
     rm -f "$results/$name.json"
     if ! "$bin/kalvor_bench_$name" --benchmark_counters_tabular=true \
@@ -33,7 +33,7 @@ done
 echo
 
 set --
-for name in reading link memory batch; do
+for name in reading link memory batch settle; do
     [ -f "$results/$name.json" ] && set -- "$@" "$results/$name.json"
 done
 awk '
@@ -82,6 +82,12 @@ END {
     row("batch: film in to confirmed record", cell(b, "per_film_ms", "ms"), cell(b, "floor_ms", "ms"),
         has(b, "floor_ms") && get(b, "floor_ms") > 0 ? sprintf("%.2f", get(b, "per_film_ms") / get(b, "floor_ms")) : "-",
         limit(b, "limit_ms", "<= ", " ms"), verdict(b))
+    b = "BM_SettledRule"
+    row("settle: worst |stored - settled|", has(b, "worst") ? sprintf("%.4f", get(b, "worst")) : "-",
+        has(b, "old_worst") ? sprintf("%.4f", get(b, "old_worst")) : "-", "-", limit(b, "limit_worst", "<= ", ""), verdict(b))
+    row("settle: readings per film", has(b, "readings") ? sprintf("%.2f", get(b, "readings")) : "-",
+        has(b, "old_readings") ? sprintf("%.2f", get(b, "old_readings")) : "-",
+        has(b, "extra_readings") ? sprintf("+%.2f", get(b, "extra_readings")) : "-", limit(b, "limit_extra", "<= +", ""), verdict(b))
     print ""
     printf "floors: 1200 x 4 and 2209 + 512 virtual port calls on the same instant port; echo of\n"
     printf "the same line over a Unix socket pair. Bus: about 1 us per ISA port access.\n"
@@ -90,12 +96,16 @@ END {
             fix(get("BM_LinkFanOut", "p50_ms")), fix(get("BM_LinkFanOut", "max_ms"))
     printf "Measured and floor are medians of interleaved iterations.\n"
     if (has("BM_BatchFilm", "p50_ms"))
-        printf "batch: mean of %d films (p50 %s ms, p90 %s ms, max %s ms); floor = 3 readings of %s ms, limit = floor + 1 reading.\n",
+        printf "batch: mean of %d films (p50 %s ms, p90 %s ms, max %s ms); floor = 3 readings of %s ms, limit = floor + 2 readings.\n",
             get("BM_BatchFilm", "films"), fix(get("BM_BatchFilm", "p50_ms")), fix(get("BM_BatchFilm", "p90_ms")),
             fix(get("BM_BatchFilm", "max_ms")), fix(get("BM_BatchFilm", "period_ms"))
     if (has("BM_BatchFilm", "own_p50_ms"))
         printf "batch: kalvor-batch itself, from the stable reading to the LED: p50 %s ms, max %s ms.\n",
             fix(get("BM_BatchFilm", "own_p50_ms")), fix(get("BM_BatchFilm", "own_max_ms"))
+    if (has("BM_SettledRule", "bias"))
+        printf "settle: %d films on the virtual-clock reader; floor column = the rule without the trend check. Mean deviation %.5f (without: %.5f); seconds from insertion to stored %.2f (without: %.2f).\n",
+            get("BM_SettledRule", "films"), get("BM_SettledRule", "bias"), get("BM_SettledRule", "old_bias"),
+            get("BM_SettledRule", "seconds"), get("BM_SettledRule", "old_seconds")
     exit bad
 }' /dev/null "$@" || status=1
 echo "results: $results"

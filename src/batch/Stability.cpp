@@ -74,7 +74,27 @@ bool StabilityWindow::stable() const
         return false;
     const double m = median();
     return std::all_of(ok_.begin(), ok_.end(),
-                       [&](const Reading& r) { return std::abs(*r.value - m) <= rule_.band + kSlack; });
+                       [&](const Reading& r) { return std::abs(*r.value - m) <= rule_.band + kSlack; })
+           && !(rule_.noTrend && trending());
+}
+
+bool StabilityWindow::trending() const
+{
+    if (ok_.size() < 2)
+        return false;
+    // Still moving: never down and up at least once (or the other way round),
+    // and the last step a move too. Readings are shown to a thousandth, so a
+    // creeping value rests on one for a reading or two on its way; once the
+    // last step is flat, what is left to come is less than a thousandth.
+    bool up = false;
+    bool down = false;
+    double step = 0;
+    for (qsizetype i = 1; i < ok_.size(); ++i) {
+        step = *ok_[i].value - *ok_[i - 1].value;
+        up = up || step > kSlack;
+        down = down || step < -kSlack;
+    }
+    return up != down && std::abs(step) > kSlack;
 }
 
 std::optional<QString> StabilityWindow::persistentFault() const

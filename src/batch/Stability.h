@@ -30,6 +30,11 @@ struct StabilityRule {
     int count = 3;
     double band = 0.002;
     int timeoutMs = 10000;
+    // The readings must also have stopped moving: no run that rises (or falls)
+    // at every step across them. The reader smooths each reading towards the
+    // one before, so a film that has just come into place creeps up on its
+    // value; without this a film still rising is stored low.
+    bool noTrend = true;
 
     bool isValid() const { return count >= 2 && count <= 20 && band > 0 && band <= 1 && timeoutMs >= 1000 && timeoutMs <= 600000; }
 };
@@ -44,6 +49,8 @@ public:
     void add(const Reading& reading);
 
     bool stable() const;
+    // The readings that count rise, or fall, at every step.
+    bool trending() const;
     // The status of `count` consecutive readings that were all not ok with
     // that same status.
     std::optional<QString> persistentFault() const;
