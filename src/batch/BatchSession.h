@@ -3,6 +3,13 @@
 // record store and the dosimeter IDs, wired together. It stores each record
 // before it lights the head's LED and beeps, keeps the audit trail of events,
 // and records every filter check result that the reader serves meanwhile.
+//
+// A green light means a right record: no film is read while the reader's
+// zero is not usable or the empty head does not read zero, and a refused
+// film's ID is never handed to the next film without a decision (read it
+// again, or void the ID with a reason). Every dosimeter has one current
+// record: a re-read, a correction or a void names the record it supersedes
+// and says why.
 // Knows nothing of windows: the batch window shows what it signals.
 #include "batch/CaptureMachine.h"
 #include "batch/IdPlan.h"
@@ -21,24 +28,40 @@ namespace kalvor::batch {
 // Batch reading works on the rows of the record store.
 using namespace kalvor::records;
 
-
 struct BatchOptions {
     QString name;
     QString operatorName;  // default: the login name
     QString lot;
     QString idPrefix;      // default: the batch name and "-"
     QString idFirst;       // default: 001
-    std::optional<QStringList> ids;  // given: the batch's list from now on
+    std::optional<QList<IdEntry>> ids;  // given: the batch's list from now on
 };
 
 // Beep lengths on the head's buzzer, in milliseconds.
 inline constexpr int kShortBeepMs = 100;
 inline constexpr int kLongBeepMs = 1000;
+// Names of batches, operators and lots, and reasons: at most this long.
+inline constexpr int kMaxNameLength = 200;
+inline constexpr int kMaxReasonLength = 500;
+// An empty head reads zero within this (absorbance); two empty-head readings
+// in a row beyond it stop capture until the reader is zeroed again.
+inline constexpr double kEmptyHeadTolerance = 0.010;
+inline constexpr int kEmptyHeadRun = 2;
+
+// What the window shows in large type until it is dealt with.
+struct Attention {
+    enum class Kind { None, Blocked, Refused };
+    Kind kind = Kind::None;
+    QString text;       // what is wrong and what to do
+    QString refusedId;  // Refused: the ID that waits for a decision
+};
 
 class BatchSession : public QObject {
     Q_OBJECT
 public:
     static QString loginName();
+    // Why a name (batch, operator, lot) or a reason cannot be used; empty when it can.
+    static QString nameProblem(const QString& what, const QString& text, int maxLength = kMaxNameLength);
 
     // The store must stay open for the life of the session.
     BatchSession(RecordStore& store, QString socketPath, QObject* parent = nullptr);
@@ -56,10 +79,16 @@ public:
     // event, LED off).
     void start();
     void stop();
+    // Called with the reader's serial as soon as it is known; false (with the
+    // reason) when another batch window already reads that reader: the
+    // session then stops linking and signals readerTaken.
+    std::function<bool(const QString& serial, QString* why)> claimReader;
 
-    bool setIdList(const QStringList& ids, QString* why);
+    bool setIdList(const QList<IdEntry>& ids, QString* why);
     const IdPlan& idPlan() const { return plan_; }
-    // The next film gets this ID (a barcode scanned or typed).
+    // The next film gets this ID (a barcode scanned or typed). An ID that
+    // already has a current record needs a reason: the new reading supersedes it.
+    bool setScannedId(const QString& id, const QString& reason, QString* why);
     void setScannedId(const QString& id);
     const QString& scannedId() const { return scanned_; }
     // The ID the next new film gets; empty when there is none.
@@ -69,10 +98,22 @@ public:
     void setRule(const StabilityRule& rule) { machine_.setRule(rule); }
     const StabilityRule& rule() const { return machine_.rule(); }
     void requestCapture() { machine_.requestCapture(); }
+    // Reads the film in the head again (its record is held), for this reason.
+    void requestReread(const QString& reason);
     // A reading stored earlier gets another dosimeter ID: a new row naming it.
-    std::optional<qint64> correctId(qint64 readingSeq, const QString& newId, QString* why);
+    std::optional<qint64> correctId(qint64 readingSeq, const QString& newId, const QString& reason, QString* why);
+    // The ID is given up: a void record with the reason (superseding its
+    // current record, if any).
+    std::optional<qint64> voidId(const QString& id, const QString& reason, QString* why);
+    // The refused film will be read again under its ID.
+    void readRefusedAgain();
+    // Orders a zero of the reader (refused by KALVOR while a film is in).
+    void zeroReader();
 
     const QList<ReadingRecord>& records() const { return records_; }
+    // The dosimeter's current record; nothing when it has none.
+    std::optional<ReadingRecord> currentRecord(const QString& id) const;
+    bool isCurrent(qint64 seq) const { return !superseded_.contains(seq); }
     const CaptureMachine& machine() const { return machine_; }
     const ReaderInfo& reader() const { return reader_; }
     const ReadingHistory& history() const { return history_; }
@@ -81,6 +122,7 @@ public:
     RecordStore& store() { return store_; }
     // The wavelength changed during the batch: "510 nm -> 600 nm"; empty if not.
     const QString& wavelengthWarning() const { return wavelengthWarning_; }
+    Attention attention() const;
 
     // Every item the session links, in the order it links them.
     static QList<link::ItemName> linkedItems();
@@ -96,21 +138,34 @@ signals:
     void refused(const QString& id, const QString& reason);
     void nextIdChanged(const QString& id);
     void wavelengthChanged(const QString& from, const QString& to);
+    // What attention() says has changed.
+    void attentionChanged();
     // Something the user should know that is no refusal (a store failure, a link refusal).
     void problem(const QString& text);
     void batchChanged();
+    // Another batch window reads this reader; this one stopped linking.
+    void readerTaken(const QString& why);
 
 private:
     void onItem(const QString& topic, const QString& item, const ItemValue& value, bool fresh);
     void onLinkState(LinkSession::State state, const QString& text);
     void onFilterCheck(const QString& item, const ItemValue& value, bool fresh);
     void onWavelength(const QString& wavelength);
+    void onReading(const Reading& r);
+    void onZeroChanged(bool fresh);
     std::optional<QString> idForNextFilm(QString* why) const;
+    QString blockReason(bool reread) const;
+    QString zeroProblem() const;
+    void attentionMayHaveChanged();
     std::optional<qint64> store(const Capture& capture, QString* why);
+    std::optional<qint64> appendRecord(ReadingRecord r, const EventRecord& e, QString* why);
+    void recount();
+    void recognise();
     void event(const QString& kind, const QString& detail);
     // An event of this session: its time, kind and detail, with the open batch, operator and version.
     EventRecord newEvent(const QString& kind, const QString& detail, const QString& timeUtc) const;
     void putHead(const QString& item, const QString& value);
+    ReadingRecord readerRecord() const;
 
     RecordStore& store_;
     LinkSession link_;
@@ -118,8 +173,11 @@ private:
     BatchRecord batch_;
     QString operator_;
     IdPlan plan_;
-    QSet<QString> used_;
+    QSet<QString> used_;        // IDs with a current record (a void one too)
+    QHash<qint64, qint64> superseded_;  // records that a later one replaced, and by which
     QString scanned_;
+    QString scannedReason_;
+    QString rereadReason_;
     QList<ReadingRecord> records_;
     ReaderInfo reader_;
     ReadingHistory history_;
@@ -132,6 +190,17 @@ private:
     bool started_ = false;
     QDateTime startedAt_;
     QHash<QString, QDateTime> filterSeen_;  // per item: the time of the last result recorded or seen
+
+    // The refused film whose ID waits for a decision.
+    std::optional<std::pair<QString, QString>> refusal_;  // ID, reason
+    // Readings of the empty head: the last one waits for the sensor's word
+    // that the head stayed empty after it.
+    std::optional<double> emptyCandidate_;
+    int driftRun_ = 0;
+    bool sensorWorks_ = false;  // the head's sensor has sensed a film
+    QString drift_;  // why capture stopped: the empty head does not read zero
+    QString claimedSerial_;
+    bool readerLost_ = false;
 };
 
 } // namespace kalvor::batch

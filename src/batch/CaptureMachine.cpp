@@ -65,6 +65,7 @@ void CaptureMachine::setDosimeter(bool in, bool fresh, const QDateTime& time)
         case CaptureState::Settling:
         case CaptureState::Refused:
         case CaptureState::Unknown:
+        case CaptureState::Blocked:
             break;
         }
         if (state_ == CaptureState::Settling) {
@@ -85,6 +86,7 @@ void CaptureMachine::setDosimeter(bool in, bool fresh, const QDateTime& time)
         if (state_ == CaptureState::Settling)
             refuse(QStringLiteral("the film was removed before its reading settled"));
         release();
+        blockedBecause_.clear();
         setState(CaptureState::Empty);
     }
 }
@@ -108,6 +110,9 @@ void CaptureMachine::setButton(bool down, bool fresh)
     case CaptureState::Unknown:
         startSettle(Trigger::Button, false);
         return;
+    case CaptureState::Blocked:
+        reconsider();
+        return;
     }
 }
 
@@ -124,6 +129,9 @@ void CaptureMachine::requestCapture()
         }
         release();  // without a sensor: the next film
         break;
+    case CaptureState::Blocked:
+        reconsider();
+        return;
     case CaptureState::Empty:
     case CaptureState::Refused:
     case CaptureState::Unknown:
@@ -150,6 +158,53 @@ void CaptureMachine::restartWindow()
         window_.clear();
 }
 
+void CaptureMachine::reconsider()
+{
+    if (state_ == CaptureState::Settling) {
+        const QString why = blockReason(repeats_.has_value());
+        if (!why.isEmpty()) {
+            // Not the film's fault: it waits, and is read from the start once allowed.
+            timeout_.stop();
+            window_.clear();
+            reread_ = repeats_.has_value();
+            block(why);
+        }
+        return;
+    }
+    if (state_ != CaptureState::Blocked)
+        return;
+    const QString why = blockReason(reread_);
+    if (!why.isEmpty()) {
+        if (why != blockedBecause_)
+            block(why);
+        return;
+    }
+    blockedBecause_.clear();
+    if (!sensed_ && trigger_ != Trigger::Key) {
+        setState(CaptureState::Empty);
+        return;
+    }
+    startSettle(trigger_, reread_);
+}
+
+void CaptureMachine::recognise(qint64 seq, const QString& id)
+{
+    if (state_ != CaptureState::Unknown || !sensed_)
+        return;
+    id_ = id;
+    heldSeq_ = seq;
+    setState(CaptureState::Held);
+}
+
+QString CaptureMachine::blockReason(bool reread) const { return hooks_.blocked ? hooks_.blocked(reread) : QString(); }
+
+void CaptureMachine::block(const QString& reason)
+{
+    blockedBecause_ = reason;
+    setState(CaptureState::Blocked);
+    emit blocked(reason);
+}
+
 void CaptureMachine::linkLost()
 {
     lastReading_.reset();
@@ -161,6 +216,12 @@ void CaptureMachine::startSettle(Trigger trigger, bool reread)
 {
     trigger_ = trigger;
     repeats_.reset();
+    reread = reread && heldSeq_.has_value();
+    if (const QString why = blockReason(reread); !why.isEmpty()) {
+        reread_ = reread;
+        block(why);
+        return;
+    }
     if (reread && heldSeq_) {
         repeats_ = heldSeq_;  // same film, same ID
     } else {

@@ -5,12 +5,19 @@
 //   Settling --time-out, fault, store failed--> Refused
 //   Held --film removed--> Empty (the next ID)      Held --button/key--> Settling (re-read)
 //   Refused --button/key--> Settling (same ID)      Refused --film removed--> Empty
+//   (any start of Settling) --capture not allowed now--> Blocked
+//   Settling --capture no longer allowed--> Blocked
+//   Blocked --allowed again, film still in--> Settling    Blocked --film removed--> Empty
 //
-// A film that was already in when the link came up is Unknown until it is
-// removed or read on purpose. Without a sensor the Capture key stands for an
-// insertion: each press reads the next film, and the head's button re-reads
-// the last one. The store hook commits the record before `confirmed` is
-// emitted, so a confirmation always names a committed row.
+// Capture is not allowed while the session says why not (the reader's zero
+// is not usable, the empty head does not read zero, a refused film's ID
+// waits for a decision). A film that was already in when the link came up is
+// Unknown until it is removed or read on purpose, or until the session
+// recognises it as the film of a stored record (then Held, as if just
+// stored). Without a sensor the Capture key stands for an insertion: each
+// press reads the next film, and the head's button re-reads the last one.
+// The store hook commits the record before `confirmed` is emitted, so a
+// confirmation always names a committed row.
 #include "batch/Stability.h"
 
 #include <QObject>
@@ -19,7 +26,7 @@
 
 namespace kalvor::batch {
 
-enum class CaptureState { Empty, Settling, Held, Refused, Unknown };
+enum class CaptureState { Empty, Settling, Held, Refused, Unknown, Blocked };
 enum class Trigger { Sensor, Button, Key };
 
 QString triggerName(Trigger trigger);  // sensor, button, key
@@ -42,6 +49,9 @@ public:
         std::function<std::optional<QString>(QString* why)> nextId;
         // Commits the record; its seq, or nothing with the reason.
         std::function<std::optional<qint64>(const Capture&, QString* why)> store;
+        // Why no reading may start now (a re-read of the film in the head, or
+        // a new film); empty when it may. Optional.
+        std::function<QString(bool reread)> blocked = nullptr;
     };
 
     explicit CaptureMachine(Hooks hooks, QObject* parent = nullptr);
@@ -61,10 +71,17 @@ public:
     // The zero or the wavelength changed: readings so far do not count.
     void restartWindow();
     void linkLost();
+    // What the blocked hook says may have changed: a settling film stops, a
+    // blocked one starts (or, with nothing in the head, waits as Empty).
+    void reconsider();
+    // The film in the head at link-up is that of stored record `seq`: Held.
+    void recognise(qint64 seq, const QString& id);
 
     CaptureState state() const { return state_; }
     bool filmSensed() const { return sensed_; }
     QString currentId() const { return id_; }
+    // Why the film waits, while Blocked.
+    const QString& blockedBecause() const { return blockedBecause_; }
     std::optional<qint64> heldSeq() const { return heldSeq_; }
     const StabilityWindow& window() const { return window_; }
 
@@ -77,9 +94,14 @@ signals:
     void refused(const QString& id, const QString& reason);
     // The film is gone (or, without a sensor, the next one is asked for): LED off.
     void released();
+    // A film waits: capture is not allowed now, for the reason given.
+    void blocked(const QString& reason);
 
 private:
     void startSettle(Trigger trigger, bool reread);
+    // The reason from the blocked hook, or empty.
+    QString blockReason(bool reread) const;
+    void block(const QString& reason);
     void finish();
     void refuse(const QString& reason);
     void release();
@@ -94,6 +116,8 @@ private:
     QString id_;
     Trigger trigger_ = Trigger::Sensor;
     std::optional<qint64> repeats_;
+    bool reread_ = false;  // the film waiting in Blocked is a re-read
+    QString blockedBecause_;
     std::optional<qint64> heldSeq_;
     std::optional<Reading> lastReading_;
 };

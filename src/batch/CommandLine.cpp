@@ -94,7 +94,7 @@ std::optional<QDateTime> parseWhen(const QString& text, bool upperBound)
     return when;
 }
 
-std::optional<QStringList> readIdFile(const QString& path, QString* why)
+std::optional<QList<IdEntry>> readIdFile(const QString& path, QString* why)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -107,9 +107,13 @@ std::optional<QStringList> readIdFile(const QString& path, QString* why)
         return std::nullopt;
     }
     QString parseWhy;
-    std::optional<QStringList> ids = IdPlan::parseCsv(QString::fromUtf8(bytes), &parseWhy);
+    std::optional<QList<IdEntry>> ids = IdPlan::parseCsv(QString::fromUtf8(bytes), &parseWhy);
     if (!ids)
         *why = QStringLiteral("%1: %2").arg(path, parseWhy);
+    else if (ids->isEmpty()) {
+        *why = QStringLiteral("%1 holds no dosimeter ID").arg(path);
+        return std::nullopt;
+    }
     return ids;
 }
 

@@ -44,8 +44,9 @@ struct CommandLine {
 CommandLine parseCommandLine(const QStringList& arguments);
 QString helpText();
 
-// Reads an ID list file (CSV or one ID per line, UTF-8).
-std::optional<QStringList> readIdFile(const QString& path, QString* why);
+// Reads an ID list file (CSV or one ID per line, UTF-8; optional columns
+// thickness and position). Any fault fails with its line and reason.
+std::optional<QList<IdEntry>> readIdFile(const QString& path, QString* why);
 
 // A point in time from the command line: 2026-12-07 (the start of that local
 // day; as an upper bound, the end of it), 2026-12-07T14:30 (local time), or

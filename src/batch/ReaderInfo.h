@@ -11,6 +11,7 @@ struct ReaderInfo {
     QString wavelength;
     QString zero;
     QString zeroTime;
+    QString zeroStatus;  // empty from a KALVOR that does not judge its zero
     QString status;
 
     // Sets the field named like the item; false for other items.
@@ -22,6 +23,7 @@ struct ReaderInfo {
                          : item == QLatin1String("wavelength") ? &wavelength
                          : item == QLatin1String("zero")       ? &zero
                          : item == QLatin1String("zeroTime")   ? &zeroTime
+                         : item == QLatin1String("zeroStatus") ? &zeroStatus
                          : item == QLatin1String("status")     ? &status
                                                                : nullptr;
         if (field)

@@ -18,14 +18,17 @@ BatchDialog::BatchDialog(QWidget* parent) : QDialog(parent)
     setWindowTitle(tr("Batch"));
     name_ = new QLineEdit(this);
     name_->setObjectName(QStringLiteral("batchName"));
-    name_->setMaxLength(200);
+    name_->setMaxLength(batch::kMaxNameLength);
     operator_ = new QLineEdit(batch::BatchSession::loginName(), this);
     operator_->setObjectName(QStringLiteral("operatorName"));
+    operator_->setMaxLength(batch::kMaxNameLength);
     lot_ = new QLineEdit(this);
     lot_->setObjectName(QStringLiteral("lot"));
+    lot_->setMaxLength(batch::kMaxNameLength);
     prefix_ = new QLineEdit(this);
     prefix_->setObjectName(QStringLiteral("idPrefix"));
     prefix_->setPlaceholderText(tr("the batch name and -"));
+    prefix_->setMaxLength(batch::kMaxNameLength);
     first_ = new QLineEdit(this);
     first_->setObjectName(QStringLiteral("idFirst"));
     first_->setPlaceholderText(QStringLiteral("001"));
@@ -61,7 +64,7 @@ void BatchDialog::setOptions(const batch::BatchOptions& o)
     lot_->setText(o.lot);
     prefix_->setText(o.idPrefix);
     first_->setText(o.idFirst);
-    ids_->setIds(o.ids.value_or(QStringList()));
+    ids_->setEntries(o.ids.value_or(QList<batch::IdEntry>()));
 }
 
 batch::BatchOptions BatchDialog::options() const
@@ -72,7 +75,7 @@ batch::BatchOptions BatchDialog::options() const
     o.lot = lot_->text().trimmed();
     o.idPrefix = prefix_->text();
     o.idFirst = first_->text();
-    const QStringList ids = ids_->ids();
+    const QList<batch::IdEntry> ids = ids_->entries();
     if (!ids.isEmpty())
         o.ids = ids;
     return o;
@@ -85,11 +88,11 @@ void BatchDialog::accept()
         showMessage(tr("The batch needs a name."));
         return;
     }
-    for (const QString& id : o.ids.value_or(QStringList()))
-        if (!batch::IdPlan::isValidId(id)) {
-            showMessage(tr("\"%1\" is not a usable dosimeter ID (at most 64 characters, no control characters).").arg(id.left(80)));
-            return;
-        }
+    QString why;
+    if (o.ids && !batch::IdPlan::checkList(*o.ids, &why)) {
+        showMessage(tr("The list of dosimeter IDs cannot be used: %1.").arg(why));
+        return;
+    }
     QDialog::accept();
 }
 

@@ -27,8 +27,42 @@ QIcon windowIcon()
     return icon;
 }
 
-// One batch window per user and link: a second one would capture every film twice.
-std::optional<InstanceLock> lockWindow(const CommandLine& cl, int* exitStatus)
+// One batch window per reader: a second one would capture every film twice.
+// The lock is named after the reader's serial number (not after the link's
+// socket, which can be reached under other names), in the user's runtime
+// folder, and taken as soon as the reader tells its serial, before any reading.
+class ReaderLock {
+public:
+    bool claim(const QString& serial, QString* why)
+    {
+        const QString dir = LinkPaths::socketDir();
+        if (!LinkPaths::prepareDir(dir, why))
+            return false;
+        QString safe;
+        for (const QChar c : serial)
+            safe += c.isLetterOrNumber() && c.unicode() < 128 ? QString(c) : QStringLiteral("_%1").arg(c.unicode(), 0, 16);
+        InstanceLock::Status status = InstanceLock::Status::Failed;
+        QString detail;
+        std::optional<InstanceLock> lock =
+            InstanceLock::acquire(dir + QStringLiteral("/batch-SN%1.lock").arg(safe), &status, &detail);
+        if (!lock) {
+            alreadyRunning = status == InstanceLock::Status::AlreadyRunning;
+            *why = alreadyRunning ? QStringLiteral("kalvor-batch is already running for reader %1.").arg(serial)
+                                  : QStringLiteral("kalvor-batch cannot take its lock for reader %1: %2").arg(serial, detail);
+            return false;
+        }
+        lock_ = std::move(lock);  // a reader of another serial lets the first one go
+        return true;
+    }
+    bool alreadyRunning = false;
+
+private:
+    std::optional<InstanceLock> lock_;
+};
+
+// One batch window per link socket as well, taken before anything is
+// opened, so that the usual second start ends at once.
+std::optional<InstanceLock> lockSocket(const CommandLine& cl, int* exitStatus)
 {
     const QString dir = QFileInfo(cl.socketPath).absolutePath();
     QString why;
@@ -54,10 +88,10 @@ int runBatchWindow(const CommandLine& cl)
 {
     QApplication::setWindowIcon(windowIcon());
     int status = exitcode::Ok;
-    const std::optional<InstanceLock> lock = lockWindow(cl, &status);
-    if (!lock)
+    const std::optional<InstanceLock> socketLock = lockSocket(cl, &status);
+    if (!socketLock)
         return status;
-
+    ReaderLock readerLock;
     RecordStore store;
     QString why;
     if (store.open(cl.storePath, RecordStore::OpenMode::CreateIfMissing, &why) != RecordStore::OpenError::None) {
@@ -69,7 +103,7 @@ int runBatchWindow(const CommandLine& cl)
     session.setRule(cl.rule.value_or(BatchSettings::rule()));
     BatchOptions options = cl.batch;
     if (!cl.idsFile.isEmpty()) {
-        const std::optional<QStringList> ids = readIdFile(cl.idsFile, &why);
+        const std::optional<QList<IdEntry>> ids = readIdFile(cl.idsFile, &why);
         if (!ids) {
             std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(why));
             return exitcode::Usage;
@@ -81,6 +115,14 @@ int runBatchWindow(const CommandLine& cl)
         return exitcode::StoreError;
     }
 
+    session.claimReader = [&readerLock](const QString& serial, QString* why) { return readerLock.claim(serial, why); };
+    QObject::connect(&session, &BatchSession::readerTaken, qApp, [&](const QString& why) {
+        std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(why));
+        status = readerLock.alreadyRunning ? exitcode::AlreadyRunning : exitcode::StoreError;
+        showMessage(why);
+        QTimer::singleShot(0, qApp, [&status] { QApplication::exit(status); });
+    });
+
     BatchWindow window(session);
     UnixSignals unixSignals;
     QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &window, &QWidget::close);
@@ -91,7 +133,7 @@ int runBatchWindow(const CommandLine& cl)
     QObject::connect(qApp, &QApplication::lastWindowClosed, qApp, &QApplication::quit);
     const int result = QApplication::exec();
     session.stop();
-    return result == 0 ? exitcode::Ok : result;
+    return status != exitcode::Ok ? status : result == 0 ? exitcode::Ok : result;
 }
 
 } // namespace kalvor::batchwin

@@ -5,6 +5,7 @@
 #include "records/RecordStore.h"
 #include "batchwin/BatchDialog.h"
 #include "batchwin/IdListEditor.h"
+#include "batchwin/ReasonDialog.h"
 #include "batchwin/StripChart.h"
 #include "core/MessageSink.h"
 
@@ -14,10 +15,12 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
+#include <QComboBox>
+#include <QMessageBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -33,16 +36,25 @@ using namespace kalvor::batch;
 
 namespace {
 
+// User text (IDs, names, lots) shows as it is, never as markup.
 QLabel* label(QWidget* parent, const char* name, double scale = 1.0, bool bold = false)
 {
     auto* l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
+    l->setTextFormat(Qt::PlainText);
     QFont f = l->font();
     if (scale != 1.0)
         f.setPointSizeF(f.pointSizeF() * scale);
     f.setBold(bold);
     l->setFont(f);
     return l;
+}
+
+bool askYesNo(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
 }
 
 QString colored(const QString& text, const char* color)
@@ -58,6 +70,7 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     auto* central = new QWidget(this);
 
     linkDot_ = label(central, "linkDot", 1.4);
+    linkDot_->setTextFormat(Qt::RichText);
     linkText_ = label(central, "linkState");
     readerText_ = label(central, "reader");
     readerText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -67,6 +80,7 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     reading_->setMinimumWidth(reading_->fontMetrics().horizontalAdvance(QStringLiteral("-0.000 ")));
     status_ = label(central, "status", 1.3, true);
     status_->setAlignment(Qt::AlignRight);
+    status_->setTextFormat(Qt::RichText);
     capture_ = label(central, "capture", 1.2);
     capture_->setWordWrap(true);
     capture_->setMinimumHeight(capture_->fontMetrics().height() * 3);
@@ -84,6 +98,30 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     chart_ = new StripChart(central);
     chart_->setObjectName(QStringLiteral("chart"));
     chart_->setHistory(&session_.history());
+    attention_ = new QFrame(central);
+    attention_->setObjectName(QStringLiteral("attention"));
+    attention_->setFrameShape(QFrame::StyledPanel);
+    attention_->setStyleSheet(QStringLiteral("#attention { border: 2px solid #c02020; background: #fff4f0; }"));
+    attentionText_ = label(attention_, "attentionText", 1.6, true);
+    attentionText_->setWordWrap(true);
+    attentionText_->setStyleSheet(QStringLiteral("color:#a01010"));
+    readAgainButton_ = new QPushButton(attention_);
+    readAgainButton_->setObjectName(QStringLiteral("readAgain"));
+    voidButton_ = new QPushButton(attention_);
+    voidButton_->setObjectName(QStringLiteral("voidRefused"));
+    zeroButton_ = new QPushButton(tr("&Zero the Reader"), attention_);
+    zeroButton_->setObjectName(QStringLiteral("zeroReader"));
+    {
+        auto* buttons = new QHBoxLayout;
+        buttons->addWidget(readAgainButton_);
+        buttons->addWidget(voidButton_);
+        buttons->addWidget(zeroButton_);
+        buttons->addStretch(1);
+        auto* box = new QVBoxLayout(attention_);
+        box->addWidget(attentionText_);
+        box->addLayout(buttons);
+    }
+    attention_->hide();
     table_ = new QTableView(central);
     table_->setObjectName(QStringLiteral("records"));
     table_->setModel(&records_);
@@ -121,23 +159,22 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     layout->addLayout(linkRow);
     layout->addWidget(batchText_);
     layout->addWidget(wavelengthWarning_);
+    layout->addWidget(attention_);
     layout->addLayout(top);
     layout->addWidget(table_, 1);
     setCentralWidget(central);
     buildMenus();
 
-    connect(captureButton_, &QPushButton::clicked, this, [this] { session_.requestCapture(); });
+    connect(captureButton_, &QPushButton::clicked, this, &BatchWindow::captureNow);
     connect(scan_, &QLineEdit::returnPressed, this, [this] {
         const QString id = scan_->text().trimmed();
-        if (id.isEmpty())
-            return;
-        if (!IdPlan::isValidId(id)) {
-            statusBar()->showMessage(tr("\"%1\" is not a usable dosimeter ID").arg(id.left(80)), 8000);
-            return;
-        }
-        session_.setScannedId(id);
-        scan_->clear();
+        if (!id.isEmpty())
+            scanned(id);
     });
+    connect(readAgainButton_, &QPushButton::clicked, this, [this] { session_.readRefusedAgain(); });
+    connect(voidButton_, &QPushButton::clicked, this, [this] { voidId(session_.attention().refusedId); });
+    connect(zeroButton_, &QPushButton::clicked, this, [this] { session_.zeroReader(); });
+    connect(&session_, &BatchSession::attentionChanged, this, &BatchWindow::showAttention);
     connect(table_, &QTableView::doubleClicked, this, [this] { correctSelected(); });
 
     connect(&session_, &BatchSession::linkStateChanged, this, &BatchWindow::showLink);
@@ -146,7 +183,8 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     connect(&session_, &BatchSession::batchChanged, this, &BatchWindow::showBatch);
     connect(&session_, &BatchSession::nextIdChanged, this, &BatchWindow::showNextId);
     connect(&session_, &BatchSession::captureStateChanged, this, [this](CaptureState state) {
-        if (state == CaptureState::Settling || state == CaptureState::Empty)
+        // A refusal stays on screen until the next film is read.
+        if (state == CaptureState::Settling)
             refusal_.clear();
         if (state != CaptureState::Held)
             lastStored_.clear();
@@ -201,12 +239,15 @@ void BatchWindow::buildMenus()
     quit->setShortcut(QKeySequence::Quit);
 
     QMenu* batchMenu = menuBar()->addMenu(tr("&Batch"));
-    QAction* capture = batchMenu->addAction(tr("&Capture"), this, [this] { session_.requestCapture(); });
+    QAction* capture = batchMenu->addAction(tr("&Capture"), this, &BatchWindow::captureNow);
     capture->setShortcut(QKeySequence(Qt::Key_F5));
     capture->setObjectName(QStringLiteral("captureAction"));
     QAction* ids = batchMenu->addAction(tr("Dosimeter &IDs..."), this, &BatchWindow::editIds);
     ids->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     batchMenu->addAction(tr("C&orrect ID of Selected Record..."), this, &BatchWindow::correctSelected);
+    batchMenu->addAction(tr("&Void an ID..."), this, [this] { voidId(); });
+    batchMenu->addSeparator();
+    batchMenu->addAction(tr("&Zero the Reader"), this, [this] { session_.zeroReader(); });
     batchMenu->addSeparator();
     batchMenu->addAction(tr("&Stability Rule..."), this, &BatchWindow::editRule);
 }
@@ -233,7 +274,7 @@ void BatchWindow::editIds()
     QDialog dialog(this);
     dialog.setWindowTitle(tr("Dosimeter IDs of %1").arg(session_.batch().name));
     auto* editor = new IdListEditor(&dialog);
-    editor->setIds(session_.idPlan().list());
+    editor->setEntries(session_.idPlan().entries());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -244,7 +285,7 @@ void BatchWindow::editIds()
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString why;
-    if (!session_.setIdList(editor->ids(), &why))
+    if (!session_.setIdList(editor->entries(), &why))
         showMessage(why);
     showBatch();
 }
@@ -313,15 +354,124 @@ void BatchWindow::correctSelected()
         return;
     }
     const ReadingRecord& r = records_.record(rows.first().row());
-    bool ok = false;
-    const QString id = QInputDialog::getText(this, tr("Correct the dosimeter ID"),
-                                             tr("Record %1 (%2, %3) belongs to dosimeter:").arg(r.seq).arg(r.dosimeterId, r.shown.trimmed()),
-                                             QLineEdit::Normal, r.dosimeterId, &ok);
-    if (!ok || id.trimmed() == r.dosimeterId)
-        return;
-    QString why;
-    if (!session_.correctId(r.seq, id, &why))
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Correct the dosimeter ID"));
+    auto* question = new QLabel(tr("Record %1 (%2, %3) belongs to dosimeter:").arg(r.seq).arg(r.dosimeterId, r.shown.trimmed()), &dialog);
+    question->setTextFormat(Qt::PlainText);
+    auto* id = new QLineEdit(r.dosimeterId, &dialog);
+    id->setObjectName(QStringLiteral("correctedId"));
+    id->setMaxLength(64);
+    auto* reason = new QLineEdit(&dialog);
+    reason->setObjectName(QStringLiteral("reason"));
+    reason->setMaxLength(kMaxReasonLength);
+    reason->setPlaceholderText(tr("e.g. films swapped at the head, label misread"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(question);
+    form->addRow(tr("&Dosimeter:"), id);
+    form->addRow(tr("&Reason:"), reason);
+    form->addRow(buttons);
+    while (dialog.exec() == QDialog::Accepted) {
+        QString why;
+        const QString newId = id->text().trimmed();
+        if (const std::optional<ReadingRecord> current = session_.currentRecord(newId); current && current->seq != r.seq) {
+            if (!askYesNo(this, tr("Correct the dosimeter ID"),
+                          tr("%1 already has record %2 (%3). The correction makes record %4's reading the current "
+                             "one of %1, and record %2 superseded. Go on?")
+                              .arg(newId)
+                              .arg(current->seq)
+                              .arg(current->isVoid() ? tr("void") : current->shown.trimmed())
+                              .arg(r.seq)))
+                continue;
+        }
+        if (session_.correctId(r.seq, newId, reason->text(), &why))
+            return;
         showMessage(why);
+    }
+}
+
+void BatchWindow::captureNow()
+{
+    const CaptureMachine& m = session_.machine();
+    if (m.state() == CaptureState::Held && m.filmSensed()) {
+        const std::optional<QString> reason =
+            ReasonDialog::ask(this, tr("Read the film again"),
+                              tr("%1 has a stored record. Reading it again makes the new reading its current "
+                                 "record. Why read it again?")
+                                  .arg(m.currentId()),
+                              {tr("film not seated in the holder"), tr("film dirty or marked, cleaned"),
+                               tr("doubt about the value")});
+        if (reason)
+            session_.requestReread(*reason);
+        return;
+    }
+    session_.requestCapture();
+}
+
+void BatchWindow::scanned(const QString& id)
+{
+    QString reason;
+    if (const std::optional<ReadingRecord> current = session_.currentRecord(id)) {
+        const std::optional<QString> given =
+            ReasonDialog::ask(this, tr("Read a dosimeter again"),
+                              tr("%1 already has record %2 (%3). The next film read becomes its current record. "
+                                 "Why read it again?")
+                                  .arg(id)
+                                  .arg(current->seq)
+                                  .arg(current->isVoid() ? tr("void") : current->shown.trimmed()),
+                              {tr("film not seated in the holder"), tr("doubt about the value"),
+                               tr("the ID was voided by mistake")});
+        if (!given)
+            return;
+        reason = *given;
+    }
+    QString why;
+    if (!session_.setScannedId(id, reason, &why)) {
+        statusBar()->showMessage(why, 8000);
+        return;
+    }
+    scan_->clear();
+}
+
+void BatchWindow::voidId(const QString& preset)
+{
+    if (!session_.hasBatch()) {
+        showMessage(tr("Open a batch first (File > New Batch)."));
+        return;
+    }
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Void a dosimeter ID"));
+    auto* note = new QLabel(tr("A void record says that this dosimeter has no reading, and why. Its current "
+                               "record, if it has one, is superseded; nothing is deleted."),
+                            &dialog);
+    note->setTextFormat(Qt::PlainText);
+    note->setWordWrap(true);
+    auto* id = new QLineEdit(preset.isEmpty() ? session_.nextId() : preset, &dialog);
+    id->setObjectName(QStringLiteral("voidedId"));
+    id->setMaxLength(64);
+    auto* reason = new QComboBox(&dialog);
+    reason->setObjectName(QStringLiteral("reason"));
+    reason->setEditable(true);
+    reason->addItems({tr("film damaged"), tr("film lost"), tr("film darker than the reader measures"),
+                      tr("wrong film in the batch")});
+    reason->setCurrentIndex(-1);
+    reason->lineEdit()->setMaxLength(kMaxReasonLength);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(note);
+    form->addRow(tr("&Dosimeter:"), id);
+    form->addRow(tr("&Reason:"), reason);
+    form->addRow(buttons);
+    while (dialog.exec() == QDialog::Accepted) {
+        QString why;
+        if (session_.voidId(id->text(), reason->currentText(), &why))
+            return;
+        showMessage(why);
+    }
 }
 
 void BatchWindow::showLink(LinkSession::State state, const QString& text)
@@ -384,7 +534,14 @@ void BatchWindow::showBatch()
 void BatchWindow::showReading(const Reading& r)
 {
     reading_->setText(r.text.trimmed());
-    status_->setText(r.status == kStatusOk ? colored(r.status, "#1a8f3a") : colored(r.status.isEmpty() ? tr("no status") : r.status, "#c02020"));
+    // A reading that cannot be trusted is no number to read off: grey, with
+    // its state as large as the number.
+    const bool ok = r.status == kStatusOk;
+    reading_->setStyleSheet(ok ? QString() : QStringLiteral("color:#a0a0a0"));
+    QFont f = status_->font();
+    f.setPointSizeF(reading_->font().pointSizeF() * (ok ? 0.33 : 0.6));
+    status_->setFont(f);
+    status_->setText(ok ? colored(r.status, "#1a8f3a") : colored(r.status.isEmpty() ? tr("no status") : r.status, "#c02020"));
     if (session_.machine().state() == CaptureState::Settling) {
         showCapture();
         updateBand();
@@ -423,7 +580,7 @@ void BatchWindow::showCapture()
                        : tr("Reading %1: settling; %2.").arg(m.currentId(), m.window().describe());
             break;
         case CaptureState::Held:
-            text = lastStored_ + QLatin1Char(' ')
+            text = (lastStored_.isEmpty() ? tr("%1 is stored already.").arg(m.currentId()) : lastStored_) + QLatin1Char(' ')
                    + (m.filmSensed() ? tr("Remove the film (the head's button reads it again).")
                                      : tr("Capture (F5) reads the next film."));
             break;
@@ -435,13 +592,33 @@ void BatchWindow::showCapture()
         case CaptureState::Unknown:
             text = tr("A film was in the head when the link came up: remove it, or press Capture (F5) to read it as %1.").arg(session_.nextId());
             break;
+        case CaptureState::Blocked:
+            text = m.blockedBecause();
+            break;
         }
     }
     capture_->setText(text);
-    capture_->setStyleSheet(m.state() == CaptureState::Refused || (!refusal_.isEmpty() && m.state() == CaptureState::Empty)
+    capture_->setStyleSheet(m.state() == CaptureState::Refused || m.state() == CaptureState::Blocked
+                                    || (!refusal_.isEmpty() && m.state() == CaptureState::Empty)
                                 ? QStringLiteral("color:#c02020")
                             : m.state() == CaptureState::Held ? QStringLiteral("color:#1a8f3a")
                                                               : QString());
+}
+
+void BatchWindow::showAttention()
+{
+    const Attention a = session_.attention();
+    attention_->setVisible(a.kind != Attention::Kind::None);
+    attentionText_->setText(a.text);
+    readAgainButton_->setVisible(a.kind == Attention::Kind::Refused);
+    voidButton_->setVisible(a.kind == Attention::Kind::Refused);
+    zeroButton_->setVisible(a.kind == Attention::Kind::Blocked);
+    if (a.kind == Attention::Kind::Refused) {
+        readAgainButton_->setText(tr("&Read %1 Again").arg(a.refusedId));
+        voidButton_->setText(tr("&Void %1...").arg(a.refusedId));
+    }
+    showNextId();
+    showCapture();
 }
 
 void BatchWindow::updateBand()

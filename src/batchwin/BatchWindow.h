@@ -4,10 +4,11 @@
 // the stability band, the batch's records, and the link's state. It only
 // shows what the BatchSession signals and passes the user's commands to it.
 #include "batch/BatchSession.h"
-#include "batch/RecordTableModel.h"
+#include "batchwin/RecordTableModel.h"
 
 #include <QMainWindow>
 
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -28,6 +29,10 @@ public:
     void exportCsv();
     void editRule();
     void correctSelected();
+    // Capture (F5): a film held in the head is read again, for a reason asked first.
+    void captureNow();
+    void voidId(const QString& id = {});
+    void scanned(const QString& id);
 
     QString captureText() const;
 
@@ -40,9 +45,10 @@ private:
     void showLink(batch::LinkSession::State state, const QString& text);
     void showNextId();
     void updateBand();
+    void showAttention();
 
     batch::BatchSession& session_;
-    batch::RecordTableModel records_;
+    RecordTableModel records_;
     QLabel* linkDot_;
     QLabel* linkText_;
     QLabel* readerText_;
@@ -57,6 +63,11 @@ private:
     QPushButton* captureButton_;
     StripChart* chart_;
     QTableView* table_;
+    QFrame* attention_;
+    QLabel* attentionText_;
+    QPushButton* readAgainButton_;
+    QPushButton* voidButton_;
+    QPushButton* zeroButton_;
     QString refusal_;    // the last refusal, until the next film
     QString lastStored_; // the last stored record, until the film is removed
 };

@@ -21,6 +21,8 @@ IdListEditor::IdListEditor(QWidget* parent) : QWidget(parent)
                                  "Leave empty to count up from the prefix and first number."));
     text_->setTabChangesFocus(true);
     count_ = new QLabel(this);
+    count_->setTextFormat(Qt::PlainText);
+    count_->setWordWrap(true);
     auto* import = new QPushButton(tr("&Import CSV..."), this);
     import->setObjectName(QStringLiteral("importIds"));
     connect(import, &QPushButton::clicked, this, [this] {
@@ -42,27 +44,53 @@ IdListEditor::IdListEditor(QWidget* parent) : QWidget(parent)
     updateCount();
 }
 
-QStringList IdListEditor::ids() const { return batch::IdPlan::parseText(text_->toPlainText()); }
+QList<batch::IdEntry> IdListEditor::entries() const
+{
+    QList<batch::IdEntry> out;
+    for (const QString& id : batch::IdPlan::parseText(text_->toPlainText()))
+        out.append(imported_.value(id, batch::IdEntry{id, std::nullopt, QString()}));
+    return out;
+}
 
-void IdListEditor::setIds(const QStringList& ids) { text_->setPlainText(ids.join(QLatin1Char('\n'))); }
+void IdListEditor::setEntries(const QList<batch::IdEntry>& entries)
+{
+    imported_.clear();
+    QStringList ids;
+    for (const batch::IdEntry& e : entries) {
+        ids << e.id;
+        if (e.thicknessMm || !e.position.isEmpty())
+            imported_.insert(e.id, e);
+    }
+    text_->setPlainText(ids.join(QLatin1Char('\n')));
+}
 
 bool IdListEditor::importFile(const QString& path, QString* why)
 {
-    const std::optional<QStringList> ids = batch::readIdFile(path, why);
-    if (!ids)
+    const std::optional<QList<batch::IdEntry>> entries = batch::readIdFile(path, why);
+    if (!entries)
         return false;
-    setIds(*ids);
+    setEntries(*entries);
     return true;
 }
 
 void IdListEditor::updateCount()
 {
-    const QStringList list = ids();
-    int bad = 0;
-    for (const QString& id : list)
-        bad += batch::IdPlan::isValidId(id) ? 0 : 1;
-    count_->setText(bad ? tr("%n IDs, %1 not usable (too long or control characters)", nullptr, int(list.size())).arg(bad)
-                        : tr("%n IDs", nullptr, int(list.size())));
+    const QList<batch::IdEntry> list = entries();
+    QString why;
+    QString text = tr("%n IDs", nullptr, int(list.size()));
+    int thick = 0;
+    int placed = 0;
+    for (const batch::IdEntry& e : list) {
+        thick += e.thicknessMm ? 1 : 0;
+        placed += e.position.isEmpty() ? 0 : 1;
+    }
+    if (thick)
+        text += tr(", %1 with their own thickness").arg(thick);
+    if (placed)
+        text += tr(", %1 with a position").arg(placed);
+    if (!batch::IdPlan::checkList(list, &why))
+        text += QStringLiteral(" \u2014 ") + why;
+    count_->setText(text);
 }
 
 } // namespace kalvor::batchwin

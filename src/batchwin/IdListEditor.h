@@ -1,6 +1,10 @@
 #pragma once
 // A list of dosimeter IDs to type, paste, scan (a barcode scanner types each
-// ID and Enter) or import from a CSV file.
+// ID and Enter) or import from a CSV file. An imported file's thickness and
+// position columns stay with each ID as long as the ID stays in the list.
+#include "batch/IdPlan.h"
+
+#include <QHash>
 #include <QWidget>
 
 class QPlainTextEdit;
@@ -13,8 +17,8 @@ class IdListEditor : public QWidget {
 public:
     explicit IdListEditor(QWidget* parent = nullptr);
 
-    QStringList ids() const;
-    void setIds(const QStringList& ids);
+    QList<batch::IdEntry> entries() const;
+    void setEntries(const QList<batch::IdEntry>& entries);
     // Reads the file into the list; false with the reason.
     bool importFile(const QString& path, QString* why);
 
@@ -23,6 +27,7 @@ private:
 
     QPlainTextEdit* text_;
     QLabel* count_;
+    QHash<QString, batch::IdEntry> imported_;
 };
 
 } // namespace kalvor::batchwin

@@ -602,6 +602,15 @@ QStringList RecordStore::idList(qint64 batchSeq) const
     return {};
 }
 
+QString RecordStore::idListText(qint64 batchSeq) const
+{
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("SELECT detail FROM events WHERE batch = ? AND kind = ? ORDER BY seq DESC LIMIT 1"));
+    q.addBindValue(batchSeq);
+    q.addBindValue(event::IdList);
+    return q.exec() && q.next() ? q.value(0).toString() : QString();
+}
+
 qint64 RecordStore::lastSeq() const
 {
     Tail t;

@@ -61,6 +61,8 @@ public:
     QList<FilterCheckRecord> filterChecks() const;
     // The list of the batch's latest id-list event; empty when it has none.
     QStringList idList(qint64 batchSeq) const;
+    // The text of the batch's latest id-list event, as stored; empty when it has none.
+    QString idListText(qint64 batchSeq) const;
     qint64 lastSeq() const;  // the seq of the last row written; 0 when empty
 
 private:

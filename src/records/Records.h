@@ -94,6 +94,11 @@ inline const QString Export = QStringLiteral("export");
 inline const QString LinkLost = QStringLiteral("link-lost");
 inline const QString LinkBack = QStringLiteral("link-back");
 inline const QString WavelengthChange = QStringLiteral("wavelength-change");
+inline const QString Void = QStringLiteral("void");
+inline const QString Blocked = QStringLiteral("capture-stopped");
+inline const QString Decision = QStringLiteral("decision");
+inline const QString Zero = QStringLiteral("zero");
+inline const QString Recognised = QStringLiteral("recognised");
 } // namespace event
 
 } // namespace kalvor::records

@@ -71,13 +71,13 @@ public:
         : LinkTopic(QStringLiteral("reader"),
                     {QStringLiteral("model"), QStringLiteral("serial"), QStringLiteral("gain"),
                      QStringLiteral("wavelength"), QStringLiteral("zero"), QStringLiteral("zeroTime"),
-                     QStringLiteral("reading"), QStringLiteral("status"), QStringLiteral("dosimeter"),
+                     QStringLiteral("zeroStatus"), QStringLiteral("reading"), QStringLiteral("status"), QStringLiteral("dosimeter"),
                      QStringLiteral("button"), QStringLiteral("led"), QStringLiteral("beep")})
     {
     }
     PutResult put(const QString& item, const QString& text) override
     {
-        if (item != QLatin1String("led") && item != QLatin1String("beep"))
+        if (item != QLatin1String("led") && item != QLatin1String("beep") && item != QLatin1String("zero"))
             return LinkTopic::put(item, text);
         if (onPut)
             onPut(item, text);
@@ -115,9 +115,17 @@ struct FakeKalvor {
         reader.set(QStringLiteral("wavelength"), QStringLiteral("510 nm"));
         reader.set(QStringLiteral("zero"), QStringLiteral("1.234"));
         reader.set(QStringLiteral("zeroTime"), QStringLiteral("2026-12-07T10:00:00.000Z"));
+        reader.set(QStringLiteral("zeroStatus"), QStringLiteral("ok"));
         reader.set(QStringLiteral("status"), QStringLiteral("ok"));
         reader.set(QStringLiteral("dosimeter"), QStringLiteral("0"));
         reader.set(QStringLiteral("button"), QStringLiteral("0"));
+    }
+    // A zero taken now, judged `status`.
+    void zero(const QString& status, const QString& volts = QStringLiteral("1.2000"))
+    {
+        reader.set(QStringLiteral("zero"), volts);
+        reader.set(QStringLiteral("zeroStatus"), status);
+        reader.set(QStringLiteral("zeroTime"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     }
     // One reading cycle: status before A, the sensor after it.
     void reading(const QString& a, const QString& status = QStringLiteral("ok"))

@@ -50,20 +50,45 @@ TEST(IdPlan, CountsUpAfterTheHighestNumberUsedOrFollowsItsList)
     EXPECT_EQ(IdPlan(QStringLiteral("x"), QStringLiteral("1")).next({QStringLiteral("x9")}), QStringLiteral("x10"));
 
     IdPlan listed;
-    listed.setList(IdPlan::parseText(QStringLiteral(" B2 \nA1;B2,\tC3\n\n")));
+    listed.setEntries(IdPlan::entriesOf(IdPlan::parseText(QStringLiteral(" B2 \nA1;\tC3\n\n"))));
     EXPECT_EQ(listed.list(), (QStringList{QStringLiteral("B2"), QStringLiteral("A1"), QStringLiteral("C3")}));
     EXPECT_EQ(listed.next({QStringLiteral("B2")}), QStringLiteral("A1"));
     EXPECT_EQ(listed.remaining({QStringLiteral("B2")}), 2);
     EXPECT_FALSE(listed.next({QStringLiteral("A1"), QStringLiteral("B2"), QStringLiteral("C3")}));
+    QString why;
+    EXPECT_FALSE(IdPlan::checkList(IdPlan::entriesOf(IdPlan::parseText(QStringLiteral("B2\nA1,B2"))), &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("twice: B2"))) << why.toStdString();
 }
 
-TEST(IdPlan, ImportsTheIdColumnOfACsvFile)
+TEST(IdPlan, ImportsTheIdColumnOfACsvFileAndSaysWhereItIsWrong)
 {
     QString why;
-    EXPECT_EQ(IdPlan::parseCsv(QStringLiteral("lot,Dosimeter ID\nL1,D-1\nL1,\"D-2\"\r\nL1,D-1\n"), &why),
+    const auto ids = [](const std::optional<QList<IdEntry>>& entries) {
+        QStringList out;
+        for (const IdEntry& e : entries.value_or(QList<IdEntry>()))
+            out << e.id;
+        return out;
+    };
+    EXPECT_EQ(ids(IdPlan::parseCsv(QStringLiteral("lot,Dosimeter ID\nL1,D-1\n\nL1,\"D-2\"\r\n"), &why)),
               (QStringList{QStringLiteral("D-1"), QStringLiteral("D-2")}));
-    EXPECT_EQ(IdPlan::parseCsv(QStringLiteral("D-9,0.5\nD-8,0.6\n"), &why),
+    EXPECT_EQ(ids(IdPlan::parseCsv(QStringLiteral("D-9,0.5\nD-8,0.6\n"), &why)),
               (QStringList{QStringLiteral("D-9"), QStringLiteral("D-8")}));
-    EXPECT_FALSE(IdPlan::parseCsv(QStringLiteral("id\nbad\x01id\n"), &why));
+
+    const std::optional<QList<IdEntry>> placed = IdPlan::parseCsv(
+        QStringLiteral("id,Thickness,position\nF-1,0.105,\"top, front\"\nF-2,,centre\n"), &why);
+    ASSERT_TRUE(placed) << why.toStdString();
+    EXPECT_EQ(placed->at(0), (IdEntry{QStringLiteral("F-1"), 0.105, QStringLiteral("top, front")}));
+    EXPECT_EQ(placed->at(1), (IdEntry{QStringLiteral("F-2"), std::nullopt, QStringLiteral("centre")}));
+    EXPECT_EQ(IdPlan::fromStored(IdPlan::toStored(*placed)), *placed) << "kept in the store as it was given";
+    EXPECT_EQ(IdPlan::fromStored(QStringLiteral("A\nB")), IdPlan::entriesOf({QStringLiteral("A"), QStringLiteral("B")}));
+
+    for (const auto& [text, where] : QList<std::pair<QString, QString>>{
+             {QStringLiteral("id\nD-1\n\nD-2\nD-1\n"), QStringLiteral("line 5: dosimeter ID D-1 is listed twice (first on line 2)")},
+             {QStringLiteral("id\nbad\x01id\n"), QStringLiteral("line 2: \"bad\\x01id\" is not a usable dosimeter ID: it holds control characters")},
+             {QStringLiteral("id,lot\n,L1\n"), QStringLiteral("line 2: no dosimeter ID")},
+             {QStringLiteral("id,thickness\nF-1,0.1mm\n"), QStringLiteral("line 2: thickness \"0.1mm\"")}}) {
+        EXPECT_FALSE(IdPlan::parseCsv(text, &why)) << text.toStdString();
+        EXPECT_TRUE(why.startsWith(where)) << why.toStdString();
+    }
     EXPECT_FALSE(IdPlan::isValidId(QString(65, QLatin1Char('x'))));
 }

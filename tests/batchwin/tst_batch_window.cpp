@@ -11,6 +11,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QFrame>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -96,8 +98,8 @@ private slots:
         reading(" 0.612");
         QTRY_COMPARE(child<QTableView>("records")->model()->rowCount(), 1);
         const QAbstractItemModel* model = child<QTableView>("records")->model();
-        QCOMPARE(model->index(0, RecordTableModel::Dosimeter).data().toString(), QStringLiteral("F-001"));
-        QCOMPARE(model->index(0, RecordTableModel::Absorbance).data().toString(), QStringLiteral("0.612"));
+        QCOMPARE(model->index(0, batchwin::RecordTableModel::Dosimeter).data().toString(), QStringLiteral("F-001"));
+        QCOMPARE(model->index(0, batchwin::RecordTableModel::Absorbance).data().toString(), QStringLiteral("0.612"));
         QVERIFY2(window->captureText().startsWith(QStringLiteral("Stored F-001: 0.612")), qPrintable(window->captureText()));
         QCOMPARE(text("nextId"), QStringLiteral("F-001"));  // still in the head
         QCOMPARE(session->history().points().size(), 3);
@@ -118,14 +120,33 @@ private slots:
         QCOMPARE(text("nextId"), QStringLiteral("LOT9-17"));
         QTest::keyClick(window.get(), Qt::Key_F5);
         QCOMPARE(session->machine().state(), CaptureState::Settling);
-        reading(" 1.001");
-        reading(" 1.001");
         reading(" 1.002");
+        reading(" 1.001");
+        reading(" 1.001");
         QTRY_COMPARE(child<QTableView>("records")->model()->rowCount(), 2);
         QCOMPARE(session->records().last().dosimeterId, QStringLiteral("LOT9-17"));
         QCOMPARE(session->records().last().trigger, QStringLiteral("key"));
         QCOMPARE(session->nextId(), QStringLiteral("F-002"));
         QVERIFY(messages.messages.isEmpty());
+    }
+
+    void asksWhatBecomesOfARefusedFilmsIdUntilAnswered()
+    {
+        reader.set(QStringLiteral("dosimeter"), QStringLiteral("1"));
+        for (int i = 0; i < 3; ++i) {
+            reader.set(QStringLiteral("status"), QStringLiteral("over-range"));
+            data.set(QStringLiteral("A"), QStringLiteral(">3.0"));
+            QTest::qWait(40);
+        }
+        reader.set(QStringLiteral("dosimeter"), QStringLiteral("0"));
+        auto* readAgain = child<QPushButton>("readAgain");
+        QTRY_VERIFY(child<QFrame>("attention")->isVisible());
+        QCOMPARE(readAgain->text().remove(QLatin1Char('&')), QStringLiteral("Read F-002 Again"));
+        QVERIFY(text("attentionText").contains(QStringLiteral("over-range")));
+        QVERIFY2(window->captureText().contains(QStringLiteral("over-range")), qPrintable(window->captureText()));
+        readAgain->click();
+        QVERIFY(!child<QFrame>("attention")->isVisible());
+        QCOMPARE(text("nextId"), QStringLiteral("F-002"));
     }
 
     void cleanupTestCase()

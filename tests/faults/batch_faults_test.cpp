@@ -3,6 +3,9 @@
 // and the batch goes on where it stopped once kalvor-batch is started again.
 #include "batch/BatchProcessSupport.h"
 
+#include <QDir>
+#include <unistd.h>
+
 using namespace kalvor;
 using namespace kalvor::batchtest;
 
@@ -22,6 +25,17 @@ TEST(BatchFaults, KilledMidBatchKeepsEveryConfirmedFilmAndGoesOn)
     {
         Child second(box, "kalvor-batch", {"--batch", "other", "--store", store}, QStringLiteral("second-copy"));
         EXPECT_EQ(second.waitExit(10000), std::optional<int>(3)) << "one batch window per reader";
+    }
+    {
+        // The same socket under another name in another folder is still the same reader.
+        const QString other = box.dir() + QStringLiteral("/elsewhere");
+        ASSERT_TRUE(QDir().mkpath(other));
+        ASSERT_TRUE(QFile::setPermissions(other, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        ASSERT_EQ(::link(QFile::encodeName(box.socketPath()).constData(), QFile::encodeName(other + QStringLiteral("/link.sock")).constData()), 0);
+        Child third(box, "kalvor-batch", {"--batch", "third", "--store", store, "--socket", other + QStringLiteral("/link.sock")},
+                    QStringLiteral("hard-link"));
+        EXPECT_EQ(third.waitExit(10000), std::optional<int>(3)) << third.standardError().toStdString();
+        EXPECT_TRUE(third.standardError().contains("already running for reader")) << third.standardError().toStdString();
     }
     for (int film = 1; film <= 3; ++film) {
         ASSERT_TRUE(hand.put("dosimeter", QByteArray::number(0.3 * film, 'f', 2)));
@@ -55,7 +69,8 @@ TEST(BatchFaults, KilledMidBatchKeepsEveryConfirmedFilmAndGoesOn)
     EXPECT_EQ(query(store, {QStringLiteral("SELECT dosimeter_id, absorbance_shown FROM readings ORDER BY seq")}).size(), 5);
     EXPECT_EQ(query(store, {QStringLiteral("SELECT dosimeter_id FROM readings ORDER BY seq DESC LIMIT 1")}),
               (QList<QVariantList>{{QStringLiteral("E-005")}}));
-    EXPECT_EQ(query(store, {QStringLiteral("SELECT kind FROM events WHERE kind LIKE 'batch-%' ORDER BY seq")}),
+    EXPECT_EQ(query(store, {QStringLiteral("SELECT e.kind FROM events e JOIN batches b ON e.batch = b.seq "
+                                           "WHERE e.kind LIKE 'batch-%' AND b.name = 'e2e' ORDER BY e.seq")}),
               (QList<QVariantList>{{QStringLiteral("batch-opened")}, {QStringLiteral("batch-resumed")}}))
         << "the second start went on with the open batch";
 

@@ -1,13 +1,18 @@
-#include "batch/RecordTableModel.h"
+#include "batchwin/RecordTableModel.h"
 
+#include "records/CurrentRecords.h"
+
+#include <QBrush>
 #include <QDateTime>
+#include <QFont>
 
-namespace kalvor::batch {
+namespace kalvor::batchwin {
 
 void RecordTableModel::setRecords(const QList<ReadingRecord>& records)
 {
     beginResetModel();
     records_ = records;
+    recount();
     endResetModel();
 }
 
@@ -17,6 +22,14 @@ void RecordTableModel::append(const ReadingRecord& record)
     beginInsertRows({}, row, row);
     records_.append(record);
     endInsertRows();
+    recount();
+    if (row > 0)
+        emit dataChanged(index(0, 0), index(row, ColumnCount - 1));
+}
+
+void RecordTableModel::recount()
+{
+    supersededBy_ = supersededReadings(records_);
 }
 
 int RecordTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(records_.size()); }
@@ -28,10 +41,19 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= records_.size())
         return {};
     const ReadingRecord& r = records_[index.row()];
+    const bool superseded = supersededBy_.contains(r.seq);
     if (role == Qt::TextAlignmentRole)
         return index.column() == Dosimeter || index.column() == Note || index.column() == Status
+                       || index.column() == Current || index.column() == Reason
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::ForegroundRole)
+        return superseded ? QVariant(QBrush(Qt::gray)) : QVariant();
+    if (role == Qt::FontRole && superseded && index.column() == Absorbance) {
+        QFont f;
+        f.setStrikeOut(true);
+        return f;
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
@@ -42,19 +64,26 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const
     case Time:
         return QDateTime::fromString(r.timeUtc, Qt::ISODateWithMs).toLocalTime().toString(QStringLiteral("HH:mm:ss"));
     case Absorbance:
-        return r.shown.trimmed();
+        return r.isVoid() ? QStringLiteral("void") : r.shown.trimmed();
     case Spread:
-        return QString::number(r.spread, 'f', 4);
+        return r.isVoid() ? QString() : QString::number(r.spread, 'f', 4);
     case Count:
-        return QString::number(r.count);
+        return r.isVoid() ? QString() : QString::number(r.count);
     case Status:
         return r.status;
+    case Current:
+        return superseded ? QStringLiteral("superseded by #%1").arg(supersededBy_.value(r.seq))
+                          : QStringLiteral("current");
     case Note:
         if (r.corrects)
             return QStringLiteral("corrects #%1").arg(*r.corrects);
         if (r.repeats)
             return QStringLiteral("re-read of #%1").arg(*r.repeats);
-        return r.trigger == QLatin1String("sensor") ? QString() : QStringLiteral("by %1").arg(r.trigger);
+        if (r.supersedes)
+            return QStringLiteral("replaces #%1").arg(*r.supersedes);
+        return r.trigger == QLatin1String("sensor") || r.isVoid() ? QString() : QStringLiteral("by %1").arg(r.trigger);
+    case Reason:
+        return r.reason;
     default:
         return {};
     }
@@ -64,10 +93,11 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const QStringList names{QStringLiteral("Record"),        QStringLiteral("Dosimeter"), QStringLiteral("Time"),
-                                   QStringLiteral("Absorbance"), QStringLiteral("Spread"),  QStringLiteral("Readings"),
-                                   QStringLiteral("Status"),   QStringLiteral("Note")};
+    static const QStringList names{QStringLiteral("Record"),   QStringLiteral("Dosimeter"), QStringLiteral("Time"),
+                                   QStringLiteral("Absorbance"), QStringLiteral("Spread"), QStringLiteral("Readings"),
+                                   QStringLiteral("Status"),   QStringLiteral("Current"),   QStringLiteral("Note"),
+                                   QStringLiteral("Reason")};
     return names.value(section);
 }
 
-} // namespace kalvor::batch
+} // namespace kalvor::batchwin

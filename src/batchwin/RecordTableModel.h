@@ -1,20 +1,22 @@
 #pragma once
 // The batch's readings as a table for the window: one row per stored record,
-// newest last.
+// newest last, each marked current or superseded (by the row that replaced
+// it), with the reason of a re-read, correction or void.
 #include "records/Records.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 
-namespace kalvor::batch {
+namespace kalvor::batchwin {
 
-// Batch reading works on the rows of the record store.
+// The window shows the rows of the record store.
 using namespace kalvor::records;
 
 class RecordTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Record, Dosimeter, Time, Absorbance, Spread, Count, Status, Note, ColumnCount };
+    enum Column { Record, Dosimeter, Time, Absorbance, Spread, Count, Status, Current, Note, Reason, ColumnCount };
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -28,7 +30,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    void recount();
+
     QList<ReadingRecord> records_;
+    QHash<qint64, qint64> supersededBy_;  // row -> the later row that names it
 };
 
-} // namespace kalvor::batch
+} // namespace kalvor::batchwin
