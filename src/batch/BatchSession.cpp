@@ -1,5 +1,6 @@
 #include "batch/BatchSession.h"
 
+#include "core/PrintableText.h"
 #include "records/CurrentRecords.h"
 
 #include <QLoggingCategory>
@@ -625,7 +626,7 @@ void BatchSession::onLinkState(LinkSession::State state, const QString& text)
         driftRun_ = 0;
     }
     linkUp_ = up;
-    qCInfo(lcBatch).noquote() << text;
+    qCInfo(lcBatch).noquote() << terminalText(text);
     emit linkStateChanged(state, text);
 }
 

@@ -1,6 +1,7 @@
 #include "batch/Subcommand.h"
 
 #include "batch/CommandLine.h"
+#include "core/PrintableText.h"
 #include "records/RecordStore.h"
 
 namespace kalvor::batch {
@@ -57,7 +58,7 @@ QString CommandParser::storePath() const
 
 int CommandParser::usage(QTextStream& err, const QString& text) const
 {
-    err << "kalvor-batch " << command_ << ": " << text << "\nTry kalvor-batch " << command_ << " --help." << Qt::endl;
+    err << "kalvor-batch " << command_ << ": " << terminalText(text) << "\nTry kalvor-batch " << command_ << " --help." << Qt::endl;
     return exitcode::Usage;
 }
 

@@ -4,6 +4,7 @@
 #include "records/RecordStore.h"
 #include "batchwin/BatchWindow.h"
 #include "core/MessageSink.h"
+#include "core/PrintableText.h"
 #include "core/UnixSignals.h"
 #include "link/LinkPaths.h"
 
@@ -67,7 +68,7 @@ std::optional<InstanceLock> lockSocket(const CommandLine& cl, int* exitStatus)
     const QString dir = QFileInfo(cl.socketPath).absolutePath();
     QString why;
     if (!LinkPaths::prepareDir(dir, &why)) {
-        std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(why));
+        std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(terminalText(why)));
         *exitStatus = exitcode::StoreError;
         return std::nullopt;
     }
@@ -105,7 +106,7 @@ int runBatchWindow(const CommandLine& cl)
     if (!cl.idsFile.isEmpty()) {
         const std::optional<QList<IdEntry>> ids = readIdFile(cl.idsFile, &why);
         if (!ids) {
-            std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(why));
+            std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(terminalText(why)));
             return exitcode::Usage;
         }
         options.ids = *ids;
@@ -117,7 +118,7 @@ int runBatchWindow(const CommandLine& cl)
 
     session.claimReader = [&readerLock](const QString& serial, QString* why) { return readerLock.claim(serial, why); };
     QObject::connect(&session, &BatchSession::readerTaken, qApp, [&](const QString& why) {
-        std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(why));
+        std::fprintf(stderr, "kalvor-batch: %s\n", qPrintable(terminalText(why)));
         status = readerLock.alreadyRunning ? exitcode::AlreadyRunning : exitcode::StoreError;
         showMessage(why);
         QTimer::singleShot(0, qApp, [&status] { QApplication::exit(status); });

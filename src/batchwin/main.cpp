@@ -5,6 +5,7 @@
 #include "batch/Subcommand.h"
 #include "batchwin/BatchProgram.h"
 #include "core/MessageSink.h"
+#include "core/PrintableText.h"
 #include "ui/BoxMessageSink.h"
 
 #include <QApplication>
@@ -40,7 +41,7 @@ int main(int argc, char** argv)
         QTextStream err(stderr);
         switch (cl.mode) {
         case CommandLine::Mode::Error:
-            err << "kalvor-batch: " << cl.error << "\nTry kalvor-batch --help." << Qt::endl;
+            err << "kalvor-batch: " << terminalText(cl.error) << "\nTry kalvor-batch --help." << Qt::endl;
             return exitcode::Usage;
         case CommandLine::Mode::Help:
             out << helpText();

@@ -1,5 +1,7 @@
 #include "core/MessageSink.h"
 
+#include "core/PrintableText.h"
+
 #include <cstdio>
 
 namespace kalvor {
@@ -22,7 +24,7 @@ void showMessage(const QString& text) { g_sink->showMessage(text); }
 
 void StderrMessageSink::showMessage(const QString& text)
 {
-    std::fprintf(stderr, "KALVOR: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "KALVOR: %s\n", terminalText(text).toLocal8Bit().constData());
     std::fflush(stderr);
 }
 

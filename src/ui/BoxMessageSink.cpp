@@ -1,5 +1,6 @@
 #include "ui/BoxMessageSink.h"
 
+#include "core/PrintableText.h"
 #include "ui/Fonts.h"
 
 #include <QAbstractButton>
@@ -21,7 +22,7 @@ void BoxMessageSink::showMessage(const QString& text)
     // Without a screen nobody could close the box: the message goes to
     // standard error and the program goes on, as after OK.
     if (!hasVisibleScreen()) {
-        std::fprintf(stderr, "KALVOR: %s\n", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "KALVOR: %s\n", terminalText(text).toLocal8Bit().constData());
         std::fflush(stderr);
         return;
     }
