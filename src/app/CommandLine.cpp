@@ -53,7 +53,7 @@ void addOptions(QCommandLineParser& parser, bool showQtOptions)
                       QStringLiteral("Run on the simulated reader instead of the card; OPTIONS is KEY=VALUE,... "
                                      "(address=HEX, identity=TEXT, dosimeter=A|none, holder=film|filter, "
                                      "filter=none|light|medium|dark, lamp=FRACTION, seed=N, noise=VOLTS, "
-                                     "head=connected|unplugged, adc=ok|stuck, card=present|removed). "
+                                     "head=connected|unplugged, adc=ok|stuck, card=present|removed, speed=FACTOR). "
                                      "Written --simulate or --simulate=OPTIONS.")});
     parser.addOption({QStringLiteral("port-trace"), QStringLiteral("Record every port access in FILE."),
                       QStringLiteral("FILE")});

@@ -116,8 +116,14 @@ int runProgram(const StartOptions& o, bool gui)
     LinkTopic* data = createDataTopic(&topicOwner);
     Reader reader(ports->io(), settings, *data);
     QList<LinkTopic*> topics{data, new ReaderTopic(reader, &topicOwner)};
-    if (ports->simulator())
+    if (ports->simulator()) {
         topics << new SimulatorTopic(*ports->simulator(), &topicOwner);
+        // A simulation faster than life (tests) runs the reading cycle as fast.
+        if (const double speed = ports->simulator()->speed(); speed > 1.0) {
+            reader.tmrRead.setInterval(int(600 / speed));
+            reader.tmrDelayZero.setInterval(int(500 / speed));
+        }
+    }
 
     LinkServer server(topics);
     if (!server.listen(LinkPaths::socketPath(), &why)) {

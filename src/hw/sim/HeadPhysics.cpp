@@ -33,14 +33,14 @@ void HeadPhysics::insertFilm(double absorbance)
     settleStart_ = now();
 }
 
-bool HeadPhysics::settling() const { return settleStart_ && now() - *settleStart_ < kSettleSeconds; }
+bool HeadPhysics::settling() const { return settleStart_ && now() - *settleStart_ < settleSeconds_; }
 
 double HeadPhysics::dosimeterAbsorbance() const
 {
     const double target = dosimeter_.value_or(0.0);
     if (!settleStart_)
         return target;
-    const double x = (now() - *settleStart_) / kSettleSeconds;
+    const double x = (now() - *settleStart_) / settleSeconds_;
     if (x >= 1.0)
         return target;
     const double rest = 1.0 - std::max(x, 0.0);

@@ -50,9 +50,13 @@ public:
     }
     // A film slid into the film holder as a hand does it: sensed at once, its
     // absorbance in the light path goes from what was there before to
-    // `absorbance` within kSettleSeconds, fast at first and easing in.
+    // `absorbance` within settleSeconds(), fast at first and easing in.
     void insertFilm(double absorbance);
     bool settling() const;
+    // How long a film slid in takes to come into place (kSettleSeconds unless
+    // the simulation runs faster than life).
+    void setSettleSeconds(double seconds) { settleSeconds_ = seconds; }
+    double settleSeconds() const { return settleSeconds_; }
     // Seconds on a steady clock, for settling; a steady system clock by default.
     void setClock(std::function<double()> seconds) { clock_ = std::move(seconds); }
     std::optional<double> dosimeter() const { return dosimeter_; }
@@ -99,6 +103,7 @@ private:
     std::optional<double> dosimeter_;
     std::optional<double> settleStart_; // clock time of the last insertFilm while it settles
     double settleFrom_ = 0.0;
+    double settleSeconds_ = kSettleSeconds;
     std::function<double()> clock_;
     NdFilter filter_ = NdFilter::None;
     double gain_ = kDefaultGain;

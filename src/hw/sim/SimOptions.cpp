@@ -73,6 +73,11 @@ QString take(QStringView key, QStringView value, SimOptions& o)
         if (!n)
             return badValue(key, value, "a noise level 0..1 volts");
         o.noise = *n;
+    } else if (key == u"speed") {
+        const auto f = parseNumber(value, 1.0, 20.0);
+        if (!f)
+            return badValue(key, value, "a factor 1..20");
+        o.speed = *f;
     } else if (key == u"card") {
         if (value.trimmed().compare(u"present", Qt::CaseInsensitive) == 0)
             o.cardPresent = true;
@@ -128,6 +133,7 @@ void applySimOptions(const SimOptions& o, SimulatedCard& card)
     card.setHeadConnected(o.headConnected);
     card.setAdcStuck(o.adcStuck);
     card.setCardPresent(o.cardPresent);
+    card.setSpeed(o.speed);
 }
 
 } // namespace kalvor::sim

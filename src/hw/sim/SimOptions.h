@@ -24,6 +24,7 @@ struct SimOptions {
     bool adcStuck = false;                                           // adc=ok|stuck
     double noise = HeadPhysics::kDefaultNoise;                       // noise=<volts 0..1>
     bool cardPresent = true;                                         // card=present|removed
+    double speed = 1.0;                                              // speed=<factor 1..20>: faster than life, for tests
 };
 
 struct SimOptionsParse {

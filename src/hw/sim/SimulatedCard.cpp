@@ -158,6 +158,13 @@ void SimulatedCard::setNoiseSigma(double volts)
     notify();
 }
 
+void SimulatedCard::setSpeed(double factor)
+{
+    speed_ = factor;
+    physics_.setSettleSeconds(HeadPhysics::kSettleSeconds / factor);
+    notify();
+}
+
 void SimulatedCard::setNoiseSeed(std::uint32_t seed)
 {
     physics_.seed(seed);

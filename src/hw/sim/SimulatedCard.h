@@ -53,6 +53,11 @@ public:
     void setHeadConnected(bool connected);
     void setAdcStuck(bool stuck);
     void setCardPresent(bool present);
+    // A simulation `factor` times faster than life (1 = as life, up to 20):
+    // a film comes into place that much sooner; the program's reading cycle
+    // is to follow (speed()).
+    void setSpeed(double factor);
+    double speed() const { return speed_; }
 
     std::optional<double> dosimeter() const { return physics_.dosimeter(); }
     Holder holder() const { return physics_.holder(); }
@@ -89,6 +94,7 @@ private:
     Eeprom93C46 eeprom_;
     std::uint16_t address_ = kDefaultAddress;
     bool cardPresent_ = true;
+    double speed_ = 1.0;
     bool headConnected_ = true;
     bool adcStuck_ = false;
     bool button_ = false;

@@ -36,6 +36,7 @@ TEST(SimOptions, EveryKeyIsTaken)
     EXPECT_FALSE(o.headConnected);
     EXPECT_TRUE(o.adcStuck);
     EXPECT_DOUBLE_EQ(o.noise, 0.004);
+    EXPECT_DOUBLE_EQ(parseSimOptions(u"speed=4").options.speed, 4.0);
     EXPECT_FALSE(o.cardPresent);
     EXPECT_FALSE(parseSimOptions(u"dosimeter=0.4,dosimeter=none").options.dosimeter.has_value());
 }
@@ -61,6 +62,8 @@ TEST(SimOptions, BadKeysAndValuesAreNamed)
         {u"head=maybe", "maybe"},
         {u"adc=slow", "slow"},
         {u"noise=2", "noise"},
+        {u"speed=0.5", "speed"},
+        {u"speed=21", "speed"},
         {u"address", "address"},
         {u"=5", "=5"},
         {u"address=2A0,,seed=1", "KEY=VALUE"},
