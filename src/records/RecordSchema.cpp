@@ -75,6 +75,24 @@ const QList<TableSchema>& recordTables()
           text("operator"), text("program_version")},
          1,
          {QStringLiteral("events_batch(batch, kind)")}},
+        // Version 2: film lots, calibrations and their approvals.
+        {QStringLiteral("lots"),
+         {text("time_utc"), text("name"), text("film_type"), real("thickness_mm"), real("thickness_u_mm"),
+          text("backgrounds"), text("notes"), integer("supersedes"), text("operator"), text("program_version")},
+         2,
+         {QStringLiteral("lots_name(name)")}},
+        {QStringLiteral("calibrations"),
+         {text("time_utc"), text("lot"), integer("lot_row"), text("reader_serial"), text("wavelength"),
+          integer("batch"), text("model"), integer("through_zero"), real("reference_u"), real("range_min"),
+          real("range_max"), text("read_window"), text("fit"), text("doses_file"), text("doses_sha256"),
+          text("operator"), text("program_version")},
+         2,
+         {QStringLiteral("calibrations_key(lot, reader_serial, wavelength)")}},
+        {QStringLiteral("approvals"),
+         {text("time_utc"), integer("calibration"), text("approver_login"), text("approver_name"), text("reason"),
+          integer("supersedes"), text("program_version")},
+         2,
+         {QStringLiteral("approvals_calibration(calibration)")}},
     };
     return tables;
 }

@@ -488,6 +488,18 @@ std::optional<qint64> RecordStore::appendEvent(const EventRecord& event, QString
                        why);
 }
 
+std::optional<qint64> RecordStore::appendRows(const QList<std::pair<QString, QVariantList>>& rows, QString* why)
+{
+    return transaction(
+        [&](Tail& tail, QString* w) {
+            for (const auto& [table, values] : rows)
+                if (!insertRow(table, values, tail, w))
+                    return false;
+            return true;
+        },
+        why);
+}
+
 std::optional<BatchRecord> RecordStore::batchNamed(const QString& name) const
 {
     QSqlQuery q(database());

@@ -47,6 +47,9 @@ public:
                                         QString* why);
     std::optional<qint64> appendFilterCheck(const FilterCheckRecord& check, QString* why);
     std::optional<qint64> appendEvent(const EventRecord& event, QString* why);
+    // Rows of any tables, in one transaction: `values` follow each table's
+    // columns (recordTable). The seq of the first row.
+    std::optional<qint64> appendRows(const QList<std::pair<QString, QVariantList>>& rows, QString* why);
 
     // ---- queries
     std::optional<BatchRecord> batchNamed(const QString& name) const;
