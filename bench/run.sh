@@ -9,7 +9,7 @@ build=${1:-build}
 bin="$build/bench"
 results="$bin/results"
 
-for name in reading link memory batch; do
+for name in reading link memory batch calib; do
     if [ ! -x "$bin/kalvor_bench_$name" ]; then
         echo "bench/run.sh: $bin/kalvor_bench_$name is missing; build with Google Benchmark" \
              "(Debian package libbenchmark-dev) installed: make build" >&2
@@ -19,7 +19,7 @@ done
 mkdir -p "$results" || exit 1
 
 status=0
-for name in reading link memory batch; do
+for name in reading link memory batch calib; do
     echo "running kalvor_bench_$name ..."
     rm -f "$results/$name.json"
     if ! "$bin/kalvor_bench_$name" --benchmark_counters_tabular=true \
@@ -33,7 +33,7 @@ done
 echo
 
 set --
-for name in reading link memory batch; do
+for name in reading link memory batch calib; do
     [ -f "$results/$name.json" ] && set -- "$@" "$results/$name.json"
 done
 awk '
@@ -82,6 +82,15 @@ END {
     row("batch: film in to confirmed record", cell(b, "per_film_ms", "ms"), cell(b, "floor_ms", "ms"),
         has(b, "floor_ms") && get(b, "floor_ms") > 0 ? sprintf("%.2f", get(b, "per_film_ms") / get(b, "floor_ms")) : "-",
         limit(b, "limit_ms", "<= ", " ms"), verdict(b))
+    n = split("poly1 poly2 poly3 poly4 exp exp_tz power power_tz", models, " ")
+    for (i = 1; i <= n; ++i) {
+        b = "BM_CalibFit_" models[i]
+        label = models[i]
+        sub(/_tz$/, " through zero", label)
+        row("calib: fit 50, " label, cell(b, "measured_us", "us"), "-", "-", limit(b, "limit_us", "< ", " us"), verdict(b))
+    }
+    b = "BM_CalibDose"
+    row("calib: a dose and its budget", cell(b, "measured_us", "us"), "-", "-", limit(b, "limit_us", "< ", " us"), verdict(b))
     print ""
     printf "floors: 1200 x 4 and 2209 + 512 virtual port calls on the same instant port; echo of\n"
     printf "the same line over a Unix socket pair. Bus: about 1 us per ISA port access.\n"
