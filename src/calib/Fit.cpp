@@ -89,7 +89,8 @@ FitResult fitCalibration(const Model& model, std::span<const Point> points)
         solution = solveNonlinear(model, points, *start);
     }
     if (!solution.failure.isEmpty())
-        return refuse(QStringLiteral("the %1 fit failed: %2").arg(model.description(), solution.failure));
+        return refuse(QStringLiteral("the %1 fit does not converge (%2): the points may not follow this curve")
+                          .arg(model.description(), solution.failure));
 
     Calibration c(model);
     const int n = int(points.size());

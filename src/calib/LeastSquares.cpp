@@ -164,8 +164,8 @@ LeastSquaresSolution solveNonlinear(const Model& model, std::span<const Point> p
     s.parameters.assign(x->data, x->data + p);
     if (!converged) {
         s.failure = status == GSL_SUCCESS || status == GSL_ENOPROG
-                        ? QStringLiteral("it did not converge in %1 iterations").arg(iteration)
-                        : QStringLiteral("it did not converge (%1)").arg(QString::fromUtf8(gsl_strerror(status)));
+                        ? QStringLiteral("no solution after %1 iterations").arg(iteration)
+                        : QStringLiteral("GSL: %1").arg(QString::fromUtf8(gsl_strerror(status)));
         gsl_multifit_nlinear_free(w);
         return s;
     }

@@ -21,7 +21,7 @@ struct LeastSquaresSolution {
     std::vector<double> covariance;  // s²(JᵀJ)⁻¹, row-major
     double ssr = 0;                  // sum of squared residuals
     int iterations = 0;              // nonlinear fits
-    QString failure;                 // empty when solved
+    QString failure;                 // why there is no solution; empty when solved
 };
 
 LeastSquaresSolution solveLinear(const Model& model, std::span<const Point> points);

@@ -43,7 +43,8 @@ TEST(Dose, InversionRoundTripsInsideTheRangeAndFlagsBothSidesOutside)
 {
     const std::vector<Calibration> curves{fit("exp", false, films(saturating, 0.003)),
                                           fit("poly2", false, films(falling, 0.004)),
-                                          fit("power", true, films(rising, 0.002))};
+                                          fit("power", true, films(rising, 0.002)),
+                                          fit("power", false, films(rising, 0.002))};
     for (const Calibration& c : curves) {
         SCOPED_TRACE(c.model.description().toStdString());
         for (double d : {0.0, 0.37, 7.5, 19.99, 33.3, 40.0}) {
