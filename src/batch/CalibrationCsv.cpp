@@ -54,7 +54,7 @@ std::optional<std::vector<calib::Point>> parseCalibrationCsv(const QString& text
     }
     for (const auto& [column, heading] : {std::pair{doseColumn, "dose"}, std::pair{responseColumn, "response"}}) {
         if (column < 0) {
-            *why = QStringLiteral("%1: line %2: the header row has no column %3 (it needs dose and response)")
+            *why = QStringLiteral("%1: line %2: the header row has no column %3 (it needs dose and response, separated by commas)")
                        .arg(name).arg(lines[0]).arg(QLatin1String(heading));
             return std::nullopt;
         }
