@@ -9,7 +9,7 @@ build=${1:-build}
 bin="$build/bench"
 results="$bin/results"
 
-for name in reading link memory batch settle; do
+for name in reading link memory batch settle calib; do
     if [ ! -x "$bin/kalvor_bench_$name" ]; then
         echo "bench/run.sh: $bin/kalvor_bench_$name is missing; build with Google Benchmark" \
              "(Debian package libbenchmark-dev) installed: make build" >&2
@@ -19,7 +19,7 @@ done
 mkdir -p "$results" || exit 1
 
 status=0
-for name in reading link memory batch settle; do
+for name in reading link memory batch settle calib; do
     echo "running kalvor_bench_$name ..."
     rm -f "$results/$name.json"
     if ! "$bin/kalvor_bench_$name" --benchmark_counters_tabular=true \
@@ -33,7 +33,7 @@ done
 echo
 
 set --
-for name in reading link memory batch settle; do
+for name in reading link memory batch settle calib; do
     [ -f "$results/$name.json" ] && set -- "$@" "$results/$name.json"
 done
 awk '
@@ -88,6 +88,15 @@ END {
     row("settle: readings per film", has(b, "readings") ? sprintf("%.2f", get(b, "readings")) : "-",
         has(b, "old_readings") ? sprintf("%.2f", get(b, "old_readings")) : "-",
         has(b, "extra_readings") ? sprintf("+%.2f", get(b, "extra_readings")) : "-", limit(b, "limit_extra", "<= +", ""), verdict(b))
+    n = split("poly1 poly2 poly3 poly4 exp exp_tz power power_tz", models, " ")
+    for (i = 1; i <= n; ++i) {
+        b = "BM_CalibFit_" models[i]
+        label = models[i]
+        sub(/_tz$/, " through zero", label)
+        row("calib: fit 50, " label, cell(b, "measured_us", "us"), "-", "-", limit(b, "limit_us", "< ", " us"), verdict(b))
+    }
+    b = "BM_CalibDose"
+    row("calib: a dose and its budget", cell(b, "measured_us", "us"), "-", "-", limit(b, "limit_us", "< ", " us"), verdict(b))
     print ""
     printf "floors: 1200 x 4 and 2209 + 512 virtual port calls on the same instant port; echo of\n"
     printf "the same line over a Unix socket pair. Bus: about 1 us per ISA port access.\n"

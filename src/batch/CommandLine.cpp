@@ -53,8 +53,9 @@ struct Parser {
             "  verify   checks the record store: SQLite's integrity check and the hash chain of every row\n")
             + commandSummaries() + QStringLiteral(
             "\n"
-            "Exit status: 0 done (verify: the store is intact), 1 verify found damage or export failed,\n"
-            "2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot be opened."));
+            "Exit status: 0 done (verify: the store is intact), 1 verify found damage, export failed or\n"
+            "fit refused, 2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot\n"
+            "be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
         for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &store, &socket, &help, &version})

@@ -24,12 +24,18 @@ struct Subcommand {
 };
 
 const QList<Subcommand>& subcommands();
+
+// The commands, each in a file of its own.
+int runFit(const QStringList& arguments, QTextStream& out, QTextStream& err);  // FitCommand.cpp
+
 const Subcommand* findSubcommand(const QString& name);
 
 // The options every command shares (--store, --help) around a QCommandLineParser.
 class CommandParser {
 public:
-    CommandParser(const QString& command, const QString& description);
+    // `usesStore` false: a command that never opens the record store, which
+    // then offers no --store.
+    CommandParser(const QString& command, const QString& description, bool usesStore = true);
 
     QCommandLineParser& parser() { return p_; }
     void add(const QCommandLineOption& option) { p_.addOption(option); }
@@ -45,6 +51,7 @@ private:
     QCommandLineParser p_;
     QCommandLineOption store_;
     QCommandLineOption help_;
+    bool usesStore_;
 };
 
 // Opens the store for a command: nothing when it is open, else the exit

@@ -10,6 +10,7 @@ const QList<Subcommand>& subcommands()
 {
     // One line per command, in the order --help lists them.
     static const QList<Subcommand> list{
+        {"fit", "fits a calibration curve to a CSV file of doses and responses (see fit --help)", runFit},
     };
     return list;
 }
@@ -22,15 +23,17 @@ const Subcommand* findSubcommand(const QString& name)
     return nullptr;
 }
 
-CommandParser::CommandParser(const QString& command, const QString& description)
+CommandParser::CommandParser(const QString& command, const QString& description, bool usesStore)
     : command_(command),
       store_(QStringLiteral("store"), QStringLiteral("The record store (default: $XDG_DATA_HOME/KALVOR/records.sqlite)."),
              QStringLiteral("FILE")),
-      help_({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."))
+      help_({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")),
+      usesStore_(usesStore)
 {
     p_.setApplicationDescription(description);
     p_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    p_.addOption(store_);
+    if (usesStore)
+        p_.addOption(store_);
     p_.addOption(help_);
 }
 
@@ -46,14 +49,14 @@ std::optional<int> CommandParser::parse(const QStringList& arguments, QTextStrea
         out.flush();
         return exitcode::Ok;
     }
-    if (p_.isSet(store_) && p_.value(store_).isEmpty())
+    if (usesStore_ && p_.isSet(store_) && p_.value(store_).isEmpty())
         return usage(err, QStringLiteral("--store needs a file name"));
     return std::nullopt;
 }
 
 QString CommandParser::storePath() const
 {
-    return p_.isSet(store_) ? p_.value(store_) : records::RecordStore::defaultPath();
+    return usesStore_ && p_.isSet(store_) ? p_.value(store_) : records::RecordStore::defaultPath();
 }
 
 int CommandParser::usage(QTextStream& err, const QString& text) const

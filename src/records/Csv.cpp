@@ -27,9 +27,12 @@ QByteArray record(const QStringList& fields)
 
 QString number(double value) { return QString::number(value, 'g', QLocale::FloatingPointShortest); }
 
-bool parse(const QString& text, QList<QStringList>* records, QString* why)
+bool parse(const QString& text, QList<QStringList>* records, QString* why, QList<int>* lines)
 {
     records->clear();
+    if (lines)
+        lines->clear();
+    int recordLine = 1;
     QStringList current;
     QString fieldText;
     bool inQuotes = false;
@@ -45,11 +48,15 @@ bool parse(const QString& text, QList<QStringList>* records, QString* why)
     auto endRecord = [&] {
         endField();
         records->append(current);
+        if (lines)
+            lines->append(recordLine);
         current.clear();
         any = false;
     };
     for (; i < text.size(); ++i) {
         const QChar c = text[i];
+        if (!any && fieldText.isEmpty() && !wasQuoted)
+            recordLine = line;  // nothing of a record yet: one may start here
         if (inQuotes) {
             if (c == QLatin1Char('"')) {
                 if (i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {

@@ -17,7 +17,9 @@ QString number(double value);
 
 // Records of a CSV text (CR LF, LF or CR line ends; a UTF-8 byte order mark
 // is skipped). Fails on a quote that is never closed or text after a
-// closing quote; `why` says where.
-bool parse(const QString& text, QList<QStringList>* records, QString* why);
+// closing quote; `why` says where. `lines`, when given, gets the line each
+// record starts on (from 1; blank lines are skipped, so they may differ from
+// the record's place).
+bool parse(const QString& text, QList<QStringList>* records, QString* why, QList<int>* lines = nullptr);
 
 } // namespace kalvor::records::csv
