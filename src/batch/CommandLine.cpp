@@ -56,12 +56,13 @@ struct Parser {
             "  export   writes readings as CSV: --csv FILE with --batch NAME and/or --from/--to; beside\n"
             "           FILE, FILE.chain names the chain head it was read from\n"
             "  verify   checks the record store: SQLite's integrity check, its tables and triggers, the\n"
-            "           hash chain of every row, and with --expect a chain head kept from before\n"
-            "Both open the store read-only and leave no file beside it.\n")
+            "           hash chain of every row, and with --expect a chain head kept from before\n")
             + commandSummaries() + QStringLiteral(
+            "export and verify open the store read-only and leave no file beside it.\n"
             "\n"
-            "Exit status: 0 done (verify: the store is intact), 1 verify found damage or export failed,\n"
-            "2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot be opened."));
+            "Exit status: 0 done (verify: the store is intact), 1 verify found damage or a kept head that\n"
+            "does not match, or export failed, 2 usage error, 3 another kalvor-batch window is open,\n"
+            "4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
         for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &store, &socket, &help, &version})

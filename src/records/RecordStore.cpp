@@ -392,10 +392,14 @@ RecordStore::OpenError RecordStore::failure(const QString& doing, const QSqlErro
     default:
         break;
     }
+    if (readOnly_) {
+        say(why, QStringLiteral("cannot %1 %2: %3").arg(doing, path_, text));
+        return OpenError::CannotOpen;
+    }
     QString hint;
-    if (!readOnly_ && !storeWritable(path_, &hint))
+    if (!storeWritable(path_, &hint))
         hint = QStringLiteral(" (%1; kalvor-batch verify and export read it all the same)").arg(hint);
-    say(why, QStringLiteral("cannot %1 %2: %3%4").arg(doing, path_, text, hint));
+    say(why, QStringLiteral("cannot open %1 for writing: %2%3").arg(path_, text, hint));
     return OpenError::CannotOpen;
 }
 
