@@ -420,7 +420,7 @@ std::optional<ReadingRecord> BatchSession::currentRecord(const QString& id) cons
 
 void BatchSession::recount()
 {
-    superseded_ = supersededReadings(records_);
+    superseded_ = supersededBy(records_);
     used_.clear();
     for (const ReadingRecord& r : std::as_const(records_))
         if (!superseded_.contains(r.seq))

@@ -1,14 +1,15 @@
 #include "batch/CommandLine.h"
 
-#include "records/ChainVerifier.h"
 #include "batch/IdPlan.h"
 #include "batch/Subcommand.h"
 #include "records/RecordStore.h"
+#include "core/PrintableText.h"
 #include "link/LinkPaths.h"
 
 #include <QCommandLineParser>
 #include <QFile>
 #include <QRegularExpression>
+#include <functional>
 
 namespace kalvor::batch {
 
@@ -37,6 +38,9 @@ struct Parser {
     QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("export: the CSV file to write (- for standard output)."), QStringLiteral("FILE")};
     QCommandLineOption from{QStringLiteral("from"), QStringLiteral("export: readings from this day or time on (2026-12-07, 2026-12-07T14:30, local time unless Z or an offset is given)."), QStringLiteral("WHEN")};
     QCommandLineOption to{QStringLiteral("to"), QStringLiteral("export: readings up to this day (inclusive) or before this time."), QStringLiteral("WHEN")};
+    QCommandLineOption raw{QStringLiteral("raw"), QStringLiteral("export: cells exactly as stored; without it, a text cell that begins with =, +, -, @, a tab or a carriage return gets a ' before it, so that spreadsheets do not run it as a formula (plain numbers stay as they are)."), QString()};
+    QCommandLineOption expect{QStringLiteral("expect"), QStringLiteral("verify: a chain head kept from before (the last hash verify or an export's chain file gave): the last row, or the row of --at, must have this hash."), QStringLiteral("HASH")};
+    QCommandLineOption at{QStringLiteral("at"), QStringLiteral("verify: the row that --expect names (default: the last row)."), QStringLiteral("ROW")};
     QCommandLineOption store{QStringLiteral("store"), QStringLiteral("The record store (default: $XDG_DATA_HOME/KALVOR/records.sqlite)."), QStringLiteral("FILE")};
     QCommandLineOption socket{QStringLiteral("socket"), QStringLiteral("The link socket of KALVOR (default: $XDG_RUNTIME_DIR/KALVOR/link.sock)."), QStringLiteral("PATH")};
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")};
@@ -49,16 +53,19 @@ struct Parser {
             "film, and its reading is stored once it is stable; the head's LED and a short beep confirm it.\n"
             "\n"
             "Commands (without one, the batch window opens):\n"
-            "  export   writes readings as CSV: --csv FILE with --batch NAME and/or --from/--to\n"
-            "  verify   checks the record store: SQLite's integrity check and the hash chain of every row\n")
+            "  export   writes readings as CSV: --csv FILE with --batch NAME and/or --from/--to; beside\n"
+            "           FILE, FILE.chain names the chain head it was read from\n"
+            "  verify   checks the record store: SQLite's integrity check, its tables and triggers, the\n"
+            "           hash chain of every row, and with --expect a chain head kept from before\n")
             + commandSummaries() + QStringLiteral(
+            "export and verify open the store read-only and leave no file beside it.\n"
             "\n"
-            "Exit status: 0 done (verify: the store is intact), 1 verify found damage, export failed or\n"
-            "fit refused, 2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot\n"
-            "be opened."));
+            "Exit status: 0 done (verify: the store is intact), 1 verify found damage or a kept head that\n"
+            "does not match, export failed or a fit was refused, 2 usage error, 3 another kalvor-batch\n"
+            "window is open, 4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
-        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &store, &socket, &help, &version})
+        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &store, &socket, &help, &version})
             p.addOption(*o);
     }
 };
@@ -160,12 +167,28 @@ CommandLine parseCommandLine(const QStringList& arguments)
                                                       &parser.timeout, &parser.socket};
     switch (cl.mode) {
     case CommandLine::Mode::Verify:
-        if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.batch, &parser.csv, &parser.from, &parser.to}, QStringLiteral("verify")))
+        if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.batch, &parser.csv, &parser.from, &parser.to, &parser.raw}, QStringLiteral("verify")))
             return *bad;
+        if (p.isSet(parser.expect)) {
+            const QString hash = p.value(parser.expect).trimmed().toLower();
+            if (!QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(hash).hasMatch())
+                return failed(QStringLiteral("--expect takes a hash of 64 hexadecimal digits, as verify prints it"));
+            cl.expect = KeptHead{hash.toLatin1(), std::nullopt};
+            if (p.isSet(parser.at)) {
+                bool ok = false;
+                const qint64 row = p.value(parser.at).toLongLong(&ok);
+                if (!ok || row < 1)
+                    return failed(QStringLiteral("--at takes a row number, 1 or more"));
+                cl.expect->row = row;
+            }
+        } else if (p.isSet(parser.at)) {
+            return failed(QStringLiteral("--at goes with --expect HASH"));
+        }
         return cl;
     case CommandLine::Mode::Export: {
-        if (auto bad = notFor(windowOnly, QStringLiteral("export")))
+        if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.expect, &parser.at}, QStringLiteral("export")))
             return *bad;
+        cl.raw = p.isSet(parser.raw);
         if (!p.isSet(parser.csv) || p.value(parser.csv).isEmpty())
             return failed(QStringLiteral("export needs --csv FILE"));
         cl.csvPath = p.value(parser.csv);
@@ -189,7 +212,9 @@ CommandLine parseCommandLine(const QStringList& arguments)
     default:
         break;
     }
-    if (auto bad = notFor({&parser.csv, &parser.from, &parser.to}, QStringLiteral("the batch window (use the export command)")))
+    if (auto bad = notFor({&parser.csv, &parser.from, &parser.to, &parser.raw}, QStringLiteral("the batch window (use the export command)")))
+        return *bad;
+    if (auto bad = notFor({&parser.expect, &parser.at}, QStringLiteral("the batch window (use the verify command)")))
         return *bad;
     cl.batchGiven = p.isSet(parser.batch);
     if (!cl.batchGiven) {
@@ -224,44 +249,95 @@ CommandLine parseCommandLine(const QStringList& arguments)
 
 namespace {
 
-std::optional<int> openStore(RecordStore& store, const CommandLine& cl, QTextStream& err)
+// Reading a store read-only, again when it changed while it was read (a
+// kalvor-batch window that checkpointed or closed meanwhile): `read` gives
+// the exit status of the attempt, or nothing when it went through.
+constexpr int kReadAttempts = 3;
+
+int withStore(const CommandLine& cl, QTextStream& err,
+              const std::function<std::optional<int>(RecordStore&)>& read)
 {
-    QString why;
-    if (store.open(cl.storePath, RecordStore::OpenMode::ExistingOnly, &why) == RecordStore::OpenError::None)
-        return std::nullopt;
-    err << "kalvor-batch: " << why << Qt::endl;
-    return exitcode::StoreError;
+    for (int attempt = 1;; ++attempt) {
+        RecordStore store;
+        QString why;
+        if (store.open(cl.storePath, RecordStore::OpenMode::ReadOnly, &why) != RecordStore::OpenError::None) {
+            err << "kalvor-batch: " << printableText(why) << Qt::endl;
+            return exitcode::StoreError;
+        }
+        const std::optional<int> status = read(store);
+        if (!store.changedSinceOpen())
+            return status.value_or(exitcode::Ok);
+        if (attempt == kReadAttempts) {
+            err << "kalvor-batch: " << printableText(cl.storePath)
+                << ": the store kept changing while it was read; try again" << Qt::endl;
+            return exitcode::Failed;
+        }
+    }
 }
 
 } // namespace
 
 int runExport(const CommandLine& cl, QTextStream& out, QTextStream& err)
 {
-    RecordStore store;
-    if (const auto failedOpen = openStore(store, cl, err))
-        return *failedOpen;
+    std::optional<ExportData> data;
+    const int read = withStore(cl, err, [&](RecordStore& store) -> std::optional<int> {
+        QString why;
+        data = readExport(store, cl.selection, &why);
+        if (data)
+            return std::nullopt;
+        err << "kalvor-batch: " << printableText(why) << Qt::endl;
+        return exitcode::Failed;
+    });
+    if (read != exitcode::Ok)
+        return read;
+    ExportOptions options;
+    options.operatorName = BatchSession::loginName();
+    options.raw = cl.raw;
     QString why;
-    const std::optional<int> rows = exportReadingsCsv(store, cl.selection, cl.csvPath, BatchSession::loginName(), &why);
-    if (!rows) {
-        err << "kalvor-batch: " << why << Qt::endl;
+    if (!writeExport(*data, cl.csvPath, options, &why)) {
+        err << "kalvor-batch: " << printableText(why) << Qt::endl;
         return exitcode::Failed;
     }
-    if (cl.csvPath != QLatin1String("-"))
-        out << *rows << " readings of " << cl.selection.describe() << " written to " << cl.csvPath << Qt::endl;
-    return exitcode::Ok;
+    const QString what = QStringLiteral("%1 readings of %2").arg(data->readings.size()).arg(cl.selection.describe());
+    const QString head = QStringLiteral("row %1, hash %2").arg(data->head.rows).arg(QString::fromLatin1(data->head.hash));
+    if (cl.csvPath == QLatin1String("-"))
+        err << "kalvor-batch: " << printableText(QStringLiteral("%1 from %2; chain head %3").arg(what, data->storePath, head))
+            << Qt::endl;
+    else
+        out << printableText(QStringLiteral("%1 written to %2; its chain head (%3) to %2.chain").arg(what, cl.csvPath, head))
+            << Qt::endl;
+
+    // The event is recorded once the files are written: a store that cannot
+    // take it still gives its export.
+    switch (recordExport(cl.storePath, *data, cl.csvPath, options.operatorName, &why)) {
+    case Recorded::Yes:
+        return exitcode::Ok;
+    case Recorded::ReadOnlyStore:
+        err << "kalvor-batch: warning: " << printableText(why) << Qt::endl;
+        return exitcode::Ok;
+    case Recorded::Failed:
+        break;
+    }
+    err << "kalvor-batch: the export is written, but " << printableText(why) << Qt::endl;
+    return exitcode::Failed;
 }
 
 int runVerify(const CommandLine& cl, QTextStream& out, QTextStream& err)
 {
-    RecordStore store;
-    if (const auto failedOpen = openStore(store, cl, err))
-        return *failedOpen;
-    const ChainReport report = verifyChain(store);
+    ChainReport report;
+    const int read = withStore(cl, err, [&](RecordStore& store) -> std::optional<int> {
+        report = verifyChain(store, cl.expect);
+        return std::nullopt;
+    });
+    if (read != exitcode::Ok)
+        return read;
+    const QString path = printableText(cl.storePath);
     if (!report.ok()) {
-        err << "kalvor-batch: " << cl.storePath << ": " << report.summary() << Qt::endl;
+        for (const QString& line : report.lines())
+            err << "kalvor-batch: " << path << ": " << printableText(line) << Qt::endl;
         return exitcode::Failed;
     }
-    out << cl.storePath << ": " << report.summary() << Qt::endl;
+    out << path << ": " << printableText(report.summary()) << Qt::endl;
     return exitcode::Ok;
 }
 

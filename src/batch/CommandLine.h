@@ -1,10 +1,11 @@
 #pragma once
 // The command line of kalvor-batch:
 //   kalvor-batch [--batch NAME [--operator WHO] [--lot LOT] [--ids FILE] ...]
-//   kalvor-batch export (--batch NAME | --from WHEN | --to WHEN ...) --csv FILE
-//   kalvor-batch verify
-// export and verify run without a window.
+//   kalvor-batch export (--batch NAME | --from WHEN | --to WHEN ...) --csv FILE [--raw]
+//   kalvor-batch verify [--expect HASH [--at ROW]]
+// export and verify run without a window and open the store read-only.
 #include "batch/BatchSession.h"
+#include "records/ChainVerifier.h"
 #include "records/CsvExport.h"
 #include "batch/Stability.h"
 
@@ -39,6 +40,9 @@ struct CommandLine {
 
     QString csvPath;
     ExportSelection selection;
+    bool raw = false;  // export: cells unchanged
+
+    std::optional<KeptHead> expect;  // verify --expect [--at]
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);

@@ -29,7 +29,7 @@ void RecordTableModel::append(const ReadingRecord& record)
 
 void RecordTableModel::recount()
 {
-    supersededBy_ = supersededReadings(records_);
+    supersededBy_ = supersededBy(records_);
 }
 
 int RecordTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(records_.size()); }

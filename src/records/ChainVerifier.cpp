@@ -2,6 +2,7 @@
 
 #include "records/RecordSchema.h"
 #include "records/RecordStore.h"
+#include "records/SchemaCheck.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -50,26 +51,58 @@ QString describe(const TableSchema& table, const QVariantList& values)
 
 } // namespace
 
-QString ChainReport::summary() const
+QStringList ChainReport::lines() const
 {
     if (!integrityOk)
-        return QStringLiteral("the file fails SQLite's integrity check: %1").arg(integrityText);
+        return {QStringLiteral("the file fails SQLite's integrity check: %1").arg(integrityText)};
+    QStringList out;
+    for (const QString& problem : schemaProblems)
+        out << QStringLiteral("schema of version %1: %2").arg(schemaVersion).arg(problem);
     if (firstBreak) {
         if (firstBreak->table.isEmpty())
-            return QStringLiteral("the record chain breaks at row %1: %2").arg(firstBreak->seq).arg(firstBreak->what);
-        return QStringLiteral("the record chain breaks at row %1 of %2: %3")
-            .arg(firstBreak->seq)
-            .arg(firstBreak->table, firstBreak->what);
+            out << QStringLiteral("the record chain breaks at row %1: %2").arg(firstBreak->seq).arg(firstBreak->what);
+        else
+            out << QStringLiteral("the record chain breaks at row %1 of %2: %3")
+                       .arg(firstBreak->seq)
+                       .arg(firstBreak->table, firstBreak->what);
     }
-    return QStringLiteral("chain intact: %1 rows, last hash %2").arg(rows).arg(QString::fromLatin1(lastHash));
+    if (!out.isEmpty())
+        return out;
+    const QString intact = QStringLiteral("chain intact: %1 rows, last hash %2").arg(rows).arg(QString::fromLatin1(lastHash));
+    if (!head)
+        return {intact};
+    using R = HeadCheck::Result;
+    switch (head->result) {
+    case R::Matches:
+        return {intact + QStringLiteral("; row %1 has the kept hash").arg(head->row)};
+    case R::Grown:
+        return {QStringLiteral("the kept hash is that of row %1, not of the last row %2: %3 added after it "
+                               "(--at %1 checks that head)")
+                    .arg(head->foundAt)
+                    .arg(rows)
+                    .arg(rows - head->foundAt == 1 ? QStringLiteral("1 row was")
+                                                   : QStringLiteral("%1 rows were").arg(rows - head->foundAt))};
+    case R::Truncated:
+        return {QStringLiteral("the store is cut short: it ends at row %1, the kept head is row %2").arg(rows).arg(head->row)};
+    case R::Rehashed:
+        return {QStringLiteral("the chain was re-hashed: row %1 has hash %2, not the kept one; the rows still chain up, "
+                               "so their hashes were recomputed after an edit")
+                    .arg(head->row)
+                    .arg(QString::fromLatin1(head->actual))};
+    case R::Unknown:
+        break;
+    }
+    return {QStringLiteral("no row has the kept hash: the store was re-hashed or cut short after that head was kept, "
+                           "or it is another store (--at ROW tells which)")};
 }
 
-ChainReport verifyChain(const RecordStore& store)
+ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>& kept)
 {
     ChainReport report;
+    const ReadSnapshot snapshot(store);
     QSqlQuery check(store.database());
     if (!check.exec(QStringLiteral("PRAGMA integrity_check"))) {
-        report.integrityText = check.lastError().text();
+        report.integrityText = check.lastError().databaseText();
         return report;
     }
     QStringList problems;
@@ -79,18 +112,18 @@ ChainReport verifyChain(const RecordStore& store)
     report.integrityOk = problems == QStringList{QStringLiteral("ok")};
     if (!report.integrityOk)
         return report;
+    report.schemaVersion = store.schemaVersion();
+    report.schemaProblems = schemaProblems(store.database(), report.schemaVersion);
 
     std::vector<Cursor> cursors;
     for (const TableSchema& t : recordTables()) {
+        if (t.since > report.schemaVersion)
+            continue;
         Cursor c;
         c.table = &t;
         c.query = std::make_unique<QSqlQuery>(store.database());
         c.query->setForwardOnly(true);
-        QStringList cols{QStringLiteral("seq")};
-        for (const Column& col : t.columns)
-            cols << col.name;
-        cols << QStringLiteral("hash");
-        if (!c.query->exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY seq").arg(cols.join(QLatin1Char(',')), t.name))) {
+        if (!c.query->exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY seq").arg(selectColumns(t, report.schemaVersion), t.name))) {
             report.firstBreak = ChainReport::Break{0, t.name, c.query->lastError().text()};
             return report;
         }
@@ -100,6 +133,8 @@ ChainReport verifyChain(const RecordStore& store)
 
     QByteArray previous = genesisHash();
     qint64 expected = 1;
+    QByteArray keptRowHash;
+    std::optional<qint64> foundAt;  // the first row with the kept hash
     for (;;) {
         Cursor* next = nullptr;
         for (Cursor& c : cursors)
@@ -128,11 +163,32 @@ ChainReport verifyChain(const RecordStore& store)
             return report;
         }
         previous = hash;
+        if (kept && kept->row == next->seq)
+            keptRowHash = hash;
+        if (kept && !foundAt && hash == kept->hash)
+            foundAt = next->seq;
         ++expected;
         ++report.rows;
         next->advance();
     }
     report.lastHash = previous;
+    if (kept) {
+        using R = ChainReport::HeadCheck::Result;
+        ChainReport::HeadCheck h;
+        h.row = kept->row.value_or(report.rows);
+        if (kept->row && *kept->row > report.rows) {
+            h.result = R::Truncated;
+        } else if (kept->row) {
+            h.result = keptRowHash == kept->hash ? R::Matches : R::Rehashed;
+            h.actual = keptRowHash;
+        } else if (report.rows > 0 && report.lastHash == kept->hash) {
+            h.result = R::Matches;
+        } else if (foundAt) {
+            h.result = R::Grown;
+            h.foundAt = *foundAt;
+        }
+        report.head = h;
+    }
     return report;
 }
 

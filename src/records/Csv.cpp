@@ -1,6 +1,7 @@
 #include "records/Csv.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace kalvor::records::csv {
 
@@ -23,6 +24,17 @@ QByteArray record(const QStringList& fields)
     for (const QString& f : fields)
         quoted << field(f);
     return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
+QString neutralised(const QString& cell)
+{
+    static const QString triggers = QStringLiteral("=+-@\t\r");
+    if (cell.isEmpty() || !triggers.contains(cell.front()))
+        return cell;
+    static const QRegularExpression plainNumber(QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    if (plainNumber.match(cell).hasMatch())
+        return cell;
+    return QLatin1Char('\'') + cell;
 }
 
 QString number(double value) { return QString::number(value, 'g', QLocale::FloatingPointShortest); }

@@ -12,6 +12,12 @@ namespace kalvor::records::csv {
 QString field(const QString& text);
 // One record with its CR LF, UTF-8.
 QByteArray record(const QStringList& fields);
+
+// A cell that a spreadsheet would take for a formula (one that begins with
+// =, +, -, @, a tab or a carriage return) with a ' put before it, as OWASP
+// recommends against CSV injection; a plain number such as -0.004 or +1e-3
+// stays as it is. Everything else is unchanged.
+QString neutralised(const QString& cell);
 // A number with a decimal point whatever the locale, shortest exact form.
 QString number(double value);
 

@@ -69,7 +69,9 @@ const QList<TableSchema>& recordTables()
         {QStringLiteral("filter_checks"),
          {text("time_utc"), text("item"), text("filter"), text("value_shown"), real("value"),
           text("wavelength"), text("reader_model"), text("reader_serial"), text("reader_gain"),
-          integer("batch"), text("operator"), text("program_version")}},
+          integer("batch"), text("operator"), text("program_version")},
+         1,
+         {}},
         {QStringLiteral("events"),
          {text("time_utc"), text("kind"), integer("batch"), integer("reading"), text("detail"),
           text("operator"), text("program_version")},
@@ -104,6 +106,48 @@ const TableSchema& recordTable(const QString& name)
             return t;
     Q_ASSERT_X(false, "recordTable", "unknown table");
     return recordTables().constFirst();
+}
+
+QString triggerName(const TableSchema& table, const QString& operation)
+{
+    return QStringLiteral("%1_no_%2").arg(table.name, operation.toLower());
+}
+
+QString triggerSql(const TableSchema& table, const QString& operation)
+{
+    // Rows are only ever added.
+    return QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 BEGIN "
+                          "SELECT RAISE(ABORT, 'records are append-only'); END")
+        .arg(triggerName(table, operation), operation, table.name);
+}
+
+QString indexName(const QString& index) { return index.section(QLatin1Char('('), 0, 0); }
+
+QString indexSql(const TableSchema& table, const QString& index)
+{
+    return QStringLiteral("CREATE INDEX %1 ON %2%3").arg(indexName(index), table.name, index.mid(index.indexOf(QLatin1Char('('))));
+}
+
+QString sqlType(ColumnType type)
+{
+    switch (type) {
+    case ColumnType::Integer:
+        return QStringLiteral("INTEGER");
+    case ColumnType::Real:
+        return QStringLiteral("REAL");
+    case ColumnType::Text:
+        break;
+    }
+    return QStringLiteral("TEXT");
+}
+
+QString selectColumns(const TableSchema& table, int version)
+{
+    QStringList names{QStringLiteral("seq")};
+    for (const Column& c : table.columns)
+        names << (c.since <= version ? c.name : QStringLiteral("NULL AS ") + c.name);
+    names << QStringLiteral("hash");
+    return names.join(QLatin1Char(','));
 }
 
 QByteArray genesisHash() { return QByteArray(64, '0'); }

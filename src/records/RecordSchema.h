@@ -35,6 +35,18 @@ inline constexpr int kSchemaVersion = 2;
 const QList<TableSchema>& recordTables();
 const TableSchema& recordTable(const QString& name);
 
+// The statements that make the table's parts as every version makes them
+// (verify compares the store's own against them).
+QString triggerSql(const TableSchema& table, const QString& operation);  // "UPDATE" or "DELETE"
+QString triggerName(const TableSchema& table, const QString& operation);
+QString indexSql(const TableSchema& table, const QString& index);        // one of table.indexes
+QString indexName(const QString& index);
+QString sqlType(ColumnType type);  // INTEGER, REAL, TEXT
+
+// `seq`, the table's columns and `hash` for SELECT from a store of schema
+// version `version`: a column that version does not have reads as NULL.
+QString selectColumns(const TableSchema& table, int version);
+
 // The hash a first row chains to.
 QByteArray genesisHash();
 

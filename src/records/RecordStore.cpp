@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimeZone>
 
 #include <atomic>
@@ -52,19 +53,6 @@ QString columnList(const TableSchema& t)
     for (const Column& c : t.columns)
         names << c.name;
     return names.join(QLatin1Char(','));
-}
-
-QString sqlType(ColumnType type)
-{
-    switch (type) {
-    case ColumnType::Integer:
-        return QStringLiteral("INTEGER");
-    case ColumnType::Real:
-        return QStringLiteral("REAL");
-    case ColumnType::Text:
-        break;
-    }
-    return QStringLiteral("TEXT");
 }
 
 QVariantList batchValues(const BatchRecord& b)
@@ -195,10 +183,16 @@ FilterCheckRecord filterCheckFrom(const QSqlQuery& q)
     return f;
 }
 
-QString selectAll(const QString& table)
+// Every column of `table` as a store of `version` has it (NULL for those it lacks), then the hash.
+QString selectAll(const QString& table, int version)
 {
-    return QStringLiteral("SELECT %1 FROM %2").arg(columnList(recordTable(table)), table);
+    return QStringLiteral("SELECT %1 FROM %2").arg(selectColumns(recordTable(table), version), table);
 }
+
+// SQLite's result code of an error, without the extended part.
+int primaryCode(const QSqlError& error) { return error.nativeErrorCode().toInt() & 0xff; }
+constexpr int kSqlitePerm = 3, kSqliteBusy = 5, kSqliteLocked = 6, kSqliteCorrupt = 11, kSqliteAuth = 23,
+              kSqliteNotADb = 26;
 
 } // namespace
 
@@ -226,13 +220,28 @@ bool RecordStore::isOpen() const { return database().isOpen(); }
 
 void RecordStore::close()
 {
-    if (!QSqlDatabase::contains(connection_))
-        return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(connection_, false);
-        db.close();
+    if (QSqlDatabase::contains(connection_)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(connection_, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connection_);
     }
-    QSqlDatabase::removeDatabase(connection_);
+    copy_.reset();  // after SQLite has let go of the copy
+    fileStamp_.reset();
+    logStamp_.reset();
+    readOnly_ = false;
+    access_ = ReadAccess::InPlace;
+    version_ = kSchemaVersion;
+}
+
+bool RecordStore::changedSinceOpen() const
+{
+    if (!readOnly_ || access_ == ReadAccess::InPlace)
+        return false;
+    if (stampOf(path_) != fileStamp_)
+        return true;
+    return access_ == ReadAccess::Copy && stampOf(path_ + QStringLiteral("-wal")) != logStamp_;
 }
 
 bool RecordStore::exec(const QString& sql, QString* why) const
@@ -248,17 +257,46 @@ RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QSt
 {
     close();
     path_ = path;
-    const QFileInfo info(path);
-    const bool existed = info.exists();
-    if (!existed && mode == OpenMode::ExistingOnly) {
-        say(why, QStringLiteral("there is no record store at %1").arg(path));
-        return OpenError::Missing;
-    }
-    if (existed && !info.isFile()) {
-        say(why, QStringLiteral("%1 is not a file").arg(path));
+    using Kind = StoreFileProbe::Kind;
+    const StoreFileProbe probe = probeStoreFile(path);
+    switch (probe.kind) {
+    case Kind::Missing:
+        if (mode != OpenMode::CreateIfMissing) {
+            say(why, probe.text);
+            return OpenError::Missing;
+        }
+        break;
+    case Kind::NotAFile:
+        say(why, probe.text);
         return OpenError::NotARecordStore;
+    case Kind::NoAccess:
+        say(why, probe.text);
+        return OpenError::PermissionDenied;
+    case Kind::Empty:
+        // An empty file is where a new store goes (the window creates it
+        // empty first); read-only, it is no store.
+        if (mode == OpenMode::ReadOnly) {
+            say(why, probe.text);
+            return OpenError::NotARecordStore;
+        }
+        break;
+    case Kind::NotSqlite:
+        say(why, probe.text);
+        return OpenError::Damaged;
+    case Kind::Sqlite:
+        break;
     }
-    const QString dir = info.absolutePath();
+    const OpenError result = mode == OpenMode::ReadOnly ? openReadOnly(probe.walMode, why)
+                                                        : openForWriting(probe.kind == Kind::Missing, why);
+    if (result != OpenError::None)
+        close();  // the queries of the open are gone by now
+    return result;
+}
+
+RecordStore::OpenError RecordStore::openForWriting(bool create, QString* why)
+{
+    const QString& path = path_;
+    const QString dir = QFileInfo(path).absolutePath();
     if (!QFileInfo::exists(dir)) {
         if (!QDir().mkpath(dir)) {
             say(why, QStringLiteral("cannot create the folder %1").arg(dir));
@@ -266,7 +304,7 @@ RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QSt
         }
         ::chmod(QFile::encodeName(dir).constData(), 0700);
     }
-    if (!existed) {
+    if (create) {
         // Created empty first, so that SQLite's file gets the private mode.
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
@@ -276,61 +314,141 @@ RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QSt
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
 
-    const OpenError result = prepare(why);
-    if (result != OpenError::None)
-        close();  // the queries of prepare() are gone by now
-    return result;
-}
-
-RecordStore::OpenError RecordStore::prepare(QString* why)
-{
-    const QString& path = path_;
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    if (!db.open()) {
-        say(why, QStringLiteral("cannot open %1: %2").arg(path, db.lastError().text()));
+    if (!db.open())
+        return failure(QStringLiteral("open"), db.lastError(), why);
+    const OpenError identity = checkIdentity(why);
+    if (identity != OpenError::None)
+        return identity;
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()
+        || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        const QSqlError error = q.lastError();
+        if (error.isValid())
+            return failure(QStringLiteral("switch to write-ahead logging"), error, why);
+        say(why, QStringLiteral("cannot switch %1 to write-ahead logging").arg(path));
         return OpenError::CannotOpen;
     }
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next()) {
-        say(why, QStringLiteral("%1 is not a KALVOR record store (%2)").arg(path, q.lastError().text()));
-        return OpenError::NotARecordStore;
+    q.finish();
+    QString detail;
+    // Every commit reaches the disk before it returns: a confirmed record survives a power cut.
+    if (!exec(QStringLiteral("PRAGMA synchronous=FULL"), &detail)
+        || (version_ < kSchemaVersion && !migrate(version_, &detail))) {
+        say(why, QStringLiteral("cannot prepare %1: %2").arg(path, detail));
+        return OpenError::CannotOpen;
     }
+    version_ = kSchemaVersion;
+    return OpenError::None;
+}
+
+RecordStore::OpenError RecordStore::openReadOnly(bool walMode, QString* why)
+{
+    readOnly_ = true;
+    access_ = readAccessFor(path_, walMode);
+    fileStamp_ = stampOf(path_);
+    QString file = path_;
+    if (access_ == ReadAccess::Copy) {
+        // The log without its index: SQLite reads it only by making the
+        // index, so it reads a private copy of both instead.
+        const QString log = path_ + QStringLiteral("-wal");
+        logStamp_ = stampOf(log);
+        copy_ = std::make_unique<QTemporaryDir>();
+        file = copy_->filePath(QStringLiteral("records.sqlite"));
+        QFile original(path_), originalLog(log);
+        if (!copy_->isValid() || !original.copy(file) || !originalLog.copy(file + QStringLiteral("-wal"))) {
+            say(why, QStringLiteral("cannot read %1 with its write-ahead log: %2")
+                         .arg(path_, original.error() != QFile::NoError ? original.errorString()
+                                     : originalLog.error() != QFile::NoError ? originalLog.errorString()
+                                                                              : copy_->errorString()));
+            return OpenError::CannotOpen;
+        }
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    db.setDatabaseName(readOnlyUri(file, access_ == ReadAccess::Immutable));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10000"));
+    if (!db.open())
+        return failure(QStringLiteral("open"), db.lastError(), why);
+    return checkIdentity(why);
+}
+
+RecordStore::OpenError RecordStore::failure(const QString& doing, const QSqlError& error, QString* why) const
+{
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    switch (primaryCode(error)) {
+    case kSqliteCorrupt:
+    case kSqliteNotADb:
+        say(why, QStringLiteral("%1 is damaged: %2").arg(path_, text));
+        return OpenError::Damaged;
+    case kSqlitePerm:
+    case kSqliteAuth:
+        say(why, QStringLiteral("cannot %1 %2: permission denied (%3)").arg(doing, path_, text));
+        return OpenError::PermissionDenied;
+    case kSqliteBusy:
+    case kSqliteLocked:
+        say(why, QStringLiteral("cannot %1 %2: another program keeps it locked (%3)").arg(doing, path_, text));
+        return OpenError::CannotOpen;
+    default:
+        break;
+    }
+    if (readOnly_) {
+        say(why, QStringLiteral("cannot %1 %2: %3").arg(doing, path_, text));
+        return OpenError::CannotOpen;
+    }
+    QString hint;
+    if (!storeWritable(path_, &hint))
+        hint = QStringLiteral(" (%1; kalvor-batch verify and export read it all the same)").arg(hint);
+    say(why, QStringLiteral("cannot open %1 for writing: %2%3").arg(path_, text, hint));
+    return OpenError::CannotOpen;
+}
+
+RecordStore::OpenError RecordStore::checkIdentity(QString* why)
+{
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
+        return failure(QStringLiteral("read"), q.lastError(), why);
     const int appId = q.value(0).toInt();
     q.finish();
-    const int version = schemaVersion();
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        return failure(QStringLiteral("read"), q.lastError(), why);
+    const int version = q.value(0).toInt();
+    q.finish();
+    // The header alone reads well on a file whose schema is broken.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !q.next())
+        return failure(QStringLiteral("read"), q.lastError(), why);
+    q.finish();
     if (appId != kApplicationId) {
-        bool empty = false;
-        if (appId == 0 && version == 0 && q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && q.next())
-            empty = q.value(0).toInt() == 0;
+        QStringList tables;
+        if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")))
+            return failure(QStringLiteral("read"), q.lastError(), why);
+        while (q.next())
+            tables << q.value(0).toString();
         q.finish();
-        if (!empty) {
-            say(why, QStringLiteral("%1 is not a KALVOR record store").arg(path));
-                return OpenError::NotARecordStore;
+        if (!tables.isEmpty() || version != 0) {
+            say(why, QStringLiteral("%1 is an SQLite database, but not a KALVOR record store (%2)")
+                         .arg(path_, tables.isEmpty() ? QStringLiteral("it holds no tables")
+                                                      : QStringLiteral("its tables: %1").arg(tables.mid(0, 8).join(QStringLiteral(", ")))));
+            return OpenError::NotARecordStore;
         }
+        if (readOnly_) {
+            say(why, QStringLiteral("%1 is an empty SQLite database, not a KALVOR record store").arg(path_));
+            return OpenError::NotARecordStore;
+        }
+        // An empty database becomes a new store.
+    } else if (version < 1) {
+        say(why, QStringLiteral("%1 is damaged: it is marked as a KALVOR record store but has no schema version").arg(path_));
+        return OpenError::Damaged;
     }
     if (version > kSchemaVersion) {
         say(why, QStringLiteral("%1 was written by a newer kalvor-batch (record store version %2; "
                                 "this one knows up to %3)")
-                     .arg(path)
+                     .arg(path_)
                      .arg(version)
                      .arg(kSchemaVersion));
         return OpenError::TooNew;
     }
-    QString detail;
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()
-        || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-        say(why, QStringLiteral("cannot switch %1 to write-ahead logging: %2").arg(path, q.lastError().text()));
-        return OpenError::CannotOpen;
-    }
-    q.finish();
-    // Every commit reaches the disk before it returns: a confirmed record survives a power cut.
-    if (!exec(QStringLiteral("PRAGMA synchronous=FULL"), &detail)
-        || (version < kSchemaVersion && !migrate(version, &detail))) {
-        say(why, QStringLiteral("cannot prepare %1: %2").arg(path, detail));
-        return OpenError::CannotOpen;
-    }
+    version_ = version;
     return OpenError::None;
 }
 
@@ -380,18 +498,10 @@ bool RecordStore::createTable(const TableSchema& t, QString* why)
         cols << c.name + QLatin1Char(' ') + sqlType(c.type);
     cols << QStringLiteral("hash TEXT NOT NULL");
     bool ok = exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(t.name, cols.join(QStringLiteral(", "))), why);
-    // Rows are only ever added.
     for (const char* op : {"UPDATE", "DELETE"})
-        ok = ok
-             && exec(QStringLiteral("CREATE TRIGGER %1_no_%2 BEFORE %3 ON %1 BEGIN "
-                                    "SELECT RAISE(ABORT, 'records are append-only'); END")
-                         .arg(t.name, QString::fromLatin1(op).toLower(), QLatin1String(op)),
-                     why);
+        ok = ok && exec(triggerSql(t, QLatin1String(op)), why);
     for (const QString& index : t.indexes)
-        ok = ok && exec(QStringLiteral("CREATE INDEX %1 ON %2%3")
-                            .arg(index.section(QLatin1Char('('), 0, 0), t.name,
-                                 index.mid(index.indexOf(QLatin1Char('(')))),
-                        why);
+        ok = ok && exec(indexSql(t, index), why);
     return ok;
 }
 
@@ -400,6 +510,8 @@ bool RecordStore::readTail(Tail* tail, QString* why) const
     *tail = Tail{0, genesisHash()};
     QSqlQuery q(database());
     for (const TableSchema& t : recordTables()) {
+        if (t.since > version_)
+            continue;
         if (!q.exec(QStringLiteral("SELECT seq, hash FROM %1 ORDER BY seq DESC LIMIT 1").arg(t.name))) {
             say(why, q.lastError().text());
             return false;
@@ -438,6 +550,10 @@ std::optional<qint64> RecordStore::transaction(const std::function<bool(Tail&, Q
 {
     if (!isOpen()) {
         say(why, QStringLiteral("the record store is not open"));
+        return std::nullopt;
+    }
+    if (readOnly_) {
+        say(why, QStringLiteral("%1 is open read-only").arg(path_));
         return std::nullopt;
     }
     QString detail;
@@ -503,7 +619,7 @@ std::optional<qint64> RecordStore::appendRows(const QList<std::pair<QString, QVa
 std::optional<BatchRecord> RecordStore::batchNamed(const QString& name) const
 {
     QSqlQuery q(database());
-    q.prepare(selectAll(QStringLiteral("batches")) + QStringLiteral(" WHERE name = ? ORDER BY seq DESC LIMIT 1"));
+    q.prepare(selectAll(QStringLiteral("batches"), version_) + QStringLiteral(" WHERE name = ? ORDER BY seq DESC LIMIT 1"));
     q.addBindValue(name);
     if (q.exec() && q.next())
         return batchFrom(q);
@@ -513,7 +629,7 @@ std::optional<BatchRecord> RecordStore::batchNamed(const QString& name) const
 std::optional<BatchRecord> RecordStore::batch(qint64 seq) const
 {
     QSqlQuery q(database());
-    q.prepare(selectAll(QStringLiteral("batches")) + QStringLiteral(" WHERE seq = ?"));
+    q.prepare(selectAll(QStringLiteral("batches"), version_) + QStringLiteral(" WHERE seq = ?"));
     q.addBindValue(seq);
     if (q.exec() && q.next())
         return batchFrom(q);
@@ -535,7 +651,7 @@ QList<ReadingRecord> RecordStore::readings(qint64 batchSeq) const
     QList<ReadingRecord> out;
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    q.prepare(selectAll(QStringLiteral("readings")) + QStringLiteral(" WHERE batch = ? ORDER BY seq"));
+    q.prepare(selectAll(QStringLiteral("readings"), version_) + QStringLiteral(" WHERE batch = ? ORDER BY seq"));
     q.addBindValue(batchSeq);
     if (q.exec())
         while (q.next())
@@ -549,7 +665,7 @@ QList<ReadingRecord> RecordStore::readingsBetween(const QDateTime& from, const Q
     QSqlQuery q(database());
     q.setForwardOnly(true);
     // time_utc is ISO 8601 in UTC with milliseconds, so text order is time order.
-    QString sql = selectAll(QStringLiteral("readings")) + QStringLiteral(" WHERE 1");
+    QString sql = selectAll(QStringLiteral("readings"), version_) + QStringLiteral(" WHERE 1");
     if (from.isValid())
         sql += QStringLiteral(" AND time_utc >= :from");
     if (to.isValid())
@@ -568,7 +684,7 @@ QList<ReadingRecord> RecordStore::readingsBetween(const QDateTime& from, const Q
 std::optional<ReadingRecord> RecordStore::reading(qint64 seq) const
 {
     QSqlQuery q(database());
-    q.prepare(selectAll(QStringLiteral("readings")) + QStringLiteral(" WHERE seq = ?"));
+    q.prepare(selectAll(QStringLiteral("readings"), version_) + QStringLiteral(" WHERE seq = ?"));
     q.addBindValue(seq);
     if (q.exec() && q.next())
         return readingFrom(q);
@@ -581,10 +697,10 @@ QList<EventRecord> RecordStore::events(std::optional<qint64> batchSeq) const
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (batchSeq) {
-        q.prepare(selectAll(QStringLiteral("events")) + QStringLiteral(" WHERE batch = ? ORDER BY seq"));
+        q.prepare(selectAll(QStringLiteral("events"), version_) + QStringLiteral(" WHERE batch = ? ORDER BY seq"));
         q.addBindValue(*batchSeq);
     } else {
-        q.prepare(selectAll(QStringLiteral("events")) + QStringLiteral(" ORDER BY seq"));
+        q.prepare(selectAll(QStringLiteral("events"), version_) + QStringLiteral(" ORDER BY seq"));
     }
     if (q.exec())
         while (q.next())
@@ -597,7 +713,7 @@ QList<FilterCheckRecord> RecordStore::filterChecks() const
     QList<FilterCheckRecord> out;
     QSqlQuery q(database());
     q.setForwardOnly(true);
-    if (q.exec(selectAll(QStringLiteral("filter_checks")) + QStringLiteral(" ORDER BY seq")))
+    if (q.exec(selectAll(QStringLiteral("filter_checks"), version_) + QStringLiteral(" ORDER BY seq")))
         while (q.next())
             out << filterCheckFrom(q);
     return out;
@@ -627,6 +743,30 @@ qint64 RecordStore::lastSeq() const
 {
     Tail t;
     return readTail(&t, nullptr) ? t.seq : 0;
+}
+
+ChainHead RecordStore::head() const
+{
+    Tail t;
+    if (!readTail(&t, nullptr))
+        return {};
+    return ChainHead{t.seq, t.hash};
+}
+
+ReadSnapshot::ReadSnapshot(const RecordStore& store)
+    : db_(store.database())
+{
+    // BEGIN and the first read of it fix the state the following queries see.
+    began_ = db_.transaction();
+    QSqlQuery q(db_);
+    if (began_)
+        q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+}
+
+ReadSnapshot::~ReadSnapshot()
+{
+    if (began_)
+        db_.commit();
 }
 
 } // namespace kalvor::records

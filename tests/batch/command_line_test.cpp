@@ -4,9 +4,13 @@
 
 #include "batch/CommandLine.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kalvor;
 using namespace kalvor::batch;
@@ -78,6 +82,10 @@ TEST(BatchCommandLine, ExportWritesOneLinePerReadingAndVerifySaysWhetherTheChain
     EXPECT_TRUE(lines[0].startsWith("record,batch,lot,dosimeter_id,time_utc,absorbance_shown,absorbance,"));
     EXPECT_TRUE(lines[2].contains("cal,\"L, 7\",F-2,")) << lines[2].toStdString();
     EXPECT_TRUE(lines[2].contains(",\" 0.500\",0.5,0.001,3,510 nm,")) << lines[2].toStdString();
+    EXPECT_TRUE(QFile::exists(t.dir.path() + QStringLiteral("/out.csv.chain")));
+    EXPECT_EQ(QDir(QFileInfo(t.path).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("records.sqlite")})
+        << "the export's event is written and its files are gone again";
 
     cl = parse({"export", "--batch", "other", "--csv", t.dir.path() + "/none.csv", "--store", t.path});
     EXPECT_EQ(runExport(cl, out, err), exitcode::Failed);
@@ -92,11 +100,65 @@ TEST(BatchCommandLine, ExportWritesOneLinePerReadingAndVerifySaysWhetherTheChain
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QStringLiteral("DROP TRIGGER readings_no_update")));
-        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE readings SET dosimeter_id = 'F-X' WHERE seq = 4")));
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE readings SET dosimeter_id = 'F-' || char(27) || '[2J' WHERE seq = 4")));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("edit"));
     errText.clear();
     EXPECT_EQ(runVerify(cl, out, err), exitcode::Failed);
-    EXPECT_TRUE(errText.contains(QStringLiteral("row 4 of readings (dosimeter F-X)"))) << errText.toStdString();
+    EXPECT_TRUE(errText.contains(QStringLiteral("row 4 of readings (dosimeter F-\\x1b[2J)"))) << errText.toStdString();
+    EXPECT_FALSE(errText.contains(QChar(27))) << "no escape sequence reaches the terminal";
     EXPECT_EQ(runVerify(parse({"verify", "--store", t.dir.path() + "/missing.sqlite"}), out, err), exitcode::StoreError);
+}
+
+TEST(BatchCommandLine, ReadsAnArchiveInAFolderItCannotWriteAndSaysWhyItCannotReadOne)
+{
+    // Root may write anywhere: the commands run as the unprivileged user nobody.
+    const QString program = QStringLiteral(KALVOR_BIN_DIR "/kalvor-batch");
+    if (::geteuid() != 0 || !QFile::exists(QStringLiteral("/usr/sbin/runuser")) || !QFile::exists(program))
+        GTEST_SKIP() << "needs root, runuser and kalvor-batch built in " KALVOR_BIN_DIR;
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("archive")), out = dir.filePath(QStringLiteral("out"));
+    const QString store = archive + QStringLiteral("/records.sqlite");
+    ASSERT_TRUE(QDir().mkpath(archive) && QDir().mkpath(out));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KALVOR_SOURCE_DIR "/tests/records/data/store-v1.sqlite"), store));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(archive).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(store).constData(), 0644), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0777), 0);
+    struct Run {
+        int status = -1;
+        QString out, err;
+    };
+    auto run = [&](const QStringList& arguments) {
+        QProcess p;
+        p.start(QStringLiteral("/usr/sbin/runuser"), QStringList{"-u", "nobody", "--", program} + arguments);
+        Run r;
+        if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+            r.status = p.exitCode();
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    };
+    QFile file(store);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    Run r = run({"verify", "--store", store});
+    EXPECT_EQ(r.status, exitcode::Ok) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("chain intact: 21 rows"))) << r.out.toStdString();
+    r = run({"export", "--batch", "cal-2026-11", "--csv", out + "/cal.csv", "--store", store});
+    EXPECT_EQ(r.status, exitcode::Ok) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("kalvor-batch: warning: %1 is read-only").arg(store))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("the export is not recorded in it"))) << r.err.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), (QStringList{"cal.csv", "cal.csv.chain"}));
+    EXPECT_EQ(QDir(archive).entryList(QDir::Files | QDir::Hidden), QStringList{"records.sqlite"});
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    file.close();
+
+    ASSERT_EQ(::chmod(QFile::encodeName(store).constData(), 0600), 0);
+    r = run({"verify", "--store", store});
+    EXPECT_EQ(r.status, exitcode::StoreError);
+    EXPECT_EQ(r.err.trimmed(), QStringLiteral("kalvor-batch: cannot read %1: permission denied (it belongs to root and has mode 0600)").arg(store));
 }
