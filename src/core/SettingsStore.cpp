@@ -324,7 +324,8 @@ void SettingsStore::setGain(const QString& serial, double gain)
 
 void SettingsStore::setLastGoodZero(const QString& serial, const QString& wavelength, double volts)
 {
-    writeSetting(lastGoodZeroKey(serial, wavelength), formatDouble(volts));
+    // As the reader topic shows a zero: four decimals, a tenth of a millivolt.
+    writeSetting(lastGoodZeroKey(serial, wavelength), QString::number(volts, 'f', 4));
 }
 
 } // namespace kalvor

@@ -100,6 +100,7 @@ public:
     void setScreenPosition(float left, float top);
     void setDisplay(const QString& display);
     void setGain(const QString& serial, double gain);
+    // Written with four decimals, e.g. 1.2003.
     void setLastGoodZero(const QString& serial, const QString& wavelength, double volts);
 
     // Number text helpers shared with the parsers: C locale out, '.' or ',' in.

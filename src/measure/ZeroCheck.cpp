@@ -74,10 +74,12 @@ ZeroStatus ZeroJudge::zeroTaken(bool secondary, bool dosimeterSensed, const Read
 {
     const int i = secondary ? 1 : 0;
     status_ = checkZero(dosimeterSensed, spread, Acquisition::kConversions, volts, lastGood_[i]);
-    // Only a positive zero can be the measure of a later one.
-    if (status_ == ZeroStatus::Ok && !wavelengths_[i].isEmpty() && volts > 0 && std::isnormal(volts)) {
-        lastGood_[i] = volts;
-        settings_.setLastGoodZero(serial_, wavelengths_[i], volts);
+    // Kept as stored, to four decimals; only a positive zero can be the
+    // measure of a later one.
+    const double kept = std::round(volts * 1e4) / 1e4;
+    if (status_ == ZeroStatus::Ok && !wavelengths_[i].isEmpty() && kept > 0) {
+        lastGood_[i] = kept;
+        settings_.setLastGoodZero(serial_, wavelengths_[i], kept);
         settings_.sync();
     }
     return status_;

@@ -46,7 +46,7 @@ TEST(ZeroCheck, LastGoodZeroIsKeptPerHeadAndWavelengthInTheFile)
     EXPECT_EQ(judge.zeroTaken(false, false, kLit, 1.1), ZeroStatus::Ok);
     // On disk at once, without waiting for the end of the program.
     EXPECT_EQ(QSettings(tmp.filePath(), QSettings::IniFormat).value(QStringLiteral("Properties/ZeroSN1500WL510")),
-              QStringLiteral("1.1"));
+              QStringLiteral("1.1000"));
     EXPECT_EQ(judge.zeroTaken(false, false, kLit, 0.87), ZeroStatus::Dark); // below 0.8 x 1.1
 
     // Another head has none: no zero of it is dark.
