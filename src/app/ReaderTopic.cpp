@@ -53,8 +53,8 @@ std::optional<int> wholeNumber(const QString& text)
 
 const QStringList& ReaderTopic::itemNames()
 {
-    static const QStringList names{kModel,  kSerial,  kGain,   kWavelength, kZero,   kZeroTime, kZeroStatus,
-                                   kReading, kStatus, kDosimeter, kButton,   kLed,    kBeep};
+    static const QStringList names{kModel,   kSerial, kGain,      kWavelength, kZero, kZeroTime, kZeroStatus,
+                                   kReading, kStatus, kDosimeter, kButton,     kLed,  kBeep};
     return names;
 }
 
