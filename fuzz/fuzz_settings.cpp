@@ -2,9 +2,9 @@
 // UTF-8). The text goes through the number helpers and, set in one store kept
 // in memory, through the typed getters:
 //  - port() returns the text's 16-bit number or throws SettingsError;
-//    screenLeft() a finite float or SettingsError; gain() returns the text's
-//    number when it is positive, finite and normal, and throws SettingsError
-//    otherwise;
+//    screenLeft() a finite float or SettingsError; gain() and lastGoodZero()
+//    return the text's number when it is positive, finite and normal, and
+//    throw SettingsError otherwise;
 //  - numbers read by parseNumber are finite, and a gain written with setGain
 //    reads back to within the 15 digits it is written with;
 //  - a text parseInt16 accepts is the same number for parseNumber.
@@ -77,6 +77,18 @@ void checkGain(const SettingsStore& store, const QString& stored)
     }
 }
 
+void checkLastGoodZero(const SettingsStore& store, const QString& stored)
+{
+    const std::optional<double> number = SettingsStore::parseNumber(stored);
+    const bool valid = number && *number > 0 && std::isnormal(*number);
+    try {
+        const std::optional<double> zero = store.lastGoodZero(QStringLiteral("1500"), QStringLiteral("510"));
+        FUZZ_CHECK(valid && zero && *zero == *number);
+    } catch (const SettingsError& e) {
+        FUZZ_CHECK(!valid && e.key == QStringLiteral("ZeroSN1500WL510"));
+    }
+}
+
 bool closeTo(double a, double b) { return std::fabs(a - b) <= 1e-14 * std::fabs(b); }
 
 void inMemory(const QString& text)
@@ -100,6 +112,8 @@ void inMemory(const QString& text)
     checkScreenLeft(store, text);
     store.writeSetting(keys::GainSNPrefix + QStringLiteral("1500"), text);
     checkGain(store, text);
+    store.writeSetting(QStringLiteral("ZeroSN1500WL510"), text);
+    checkLastGoodZero(store, text);
 
     if (number && *number > 0 && std::isnormal(*number)) {
         store.setGain(QStringLiteral("1500"), *number);

@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QWindow>
 
@@ -268,6 +269,7 @@ void frmKALVOR::closeEvent(QCloseEvent* event)
 
 void frmKALVOR::mnuNDF_Click()
 {
+    const QScopedValueRollback<bool> checking(reader_.filterCheckOpen, true);
     reader_.tmrRead.stop();
     showMessage(loadText(309));
     if (showNdfDialog)

@@ -7,6 +7,8 @@
 #include "core/SettingsStore.h"
 #include "hw/Registers.h"
 
+#include <QScopedValueRollback>
+
 namespace kalvor {
 
 LinkTopic* createDataTopic(QObject* parent)
@@ -42,11 +44,17 @@ Reader::Reader(PortIo& io, SettingsStore& settings, LinkTopic& data, QObject* pa
                                          tmrRead.stop();
                                  },
                                  [this](const QString& text) { data_.set(item::A, text); },
-                                 [this] { emit zeroTaken(); },
+                                 [this] {
+                                     zeroJudge.zeroTaken(secondaryChecked_, absorbance.zeroSawDosimeter(),
+                                                         acquisition.lastSpread(), state.z1);
+                                     emit zeroTaken();
+                                 },
                                  [this](double a) { emit readingTaken(a); }}),
+      zeroJudge(settings),
       settings_(settings),
       data_(data)
 {
+    head.tested = [this](int result) { emit headTested(result == 0); };
     tmrRead.setInterval(600);
     tmrDelayZero.setInterval(500);
     // The reading timer is restarted by each reading at its end, so the
@@ -76,7 +84,10 @@ void Reader::tmrDelayZero_Timer()
         return;
     }
     tmrDelayZero.stop();
-    absorbance.zero();
+    {
+        const QScopedValueRollback<bool> running(zeroRunning_, true);
+        absorbance.zero();
+    }
     tmrRead.start();
 }
 
@@ -122,6 +133,7 @@ void Reader::mnuZero_Click()
 void Reader::parseEEPROM()
 {
     const IdentityCaptions c = kalvor::parseEEPROM(state, settings_);
+    zeroJudge.useHead(state.rdrSN, state.rdrWL1, state.rdrWL2);
     data_.set(item::lblA1, c.lblA1);
     data_.set(item::lblA2, c.lblA2);
     mnuPrimaryCaption_ = c.mnuPrimary;

@@ -9,6 +9,7 @@
 #include "hw/IdentityRecord.h"
 #include "measure/Absorbance.h"
 #include "measure/Acquisition.h"
+#include "measure/ZeroCheck.h"
 #include "ndf/NdfHost.h"
 #include "portsetup/PortDialogHost.h"
 
@@ -42,8 +43,12 @@ public:
     HeadLink head;
     Acquisition acquisition;
     Absorbance absorbance;
+    ZeroJudge zeroJudge; // judges each zero as it is taken
     QTimer tmrRead;
     QTimer tmrDelayZero;
+    // Set by the window while Setup > Neutral Density Filter Check runs (its
+    // messages and its dialog): no zero may be ordered from outside then.
+    bool filterCheckOpen = false;
 
     LinkTopic& data() { return data_; }
     SettingsStore& settings() { return settings_; }
@@ -60,6 +65,9 @@ public:
 
     // Enables tmrDelayZero; when it runs already, its interval goes on as it is.
     void armDelayZero();
+    // True while a zero is ordered and waits for its timer, or is being taken
+    // (its caution messages included).
+    bool zeroBusy() const { return tmrDelayZero.isActive() || zeroRunning_; }
 
     // Reads the identity record and puts the wavelength captions in place.
     void parseEEPROM();
@@ -87,7 +95,8 @@ signals:
     // For the reader topic; none of these touches a port.
     void identityRead();                 // parseEEPROM has filled the identity
     void zeroOrdered();                  // a zero is armed (start, Zero, wavelength, filter check)
-    void zeroTaken();                    // z1 holds a new zero
+    void zeroTaken();                    // z1 holds a new zero, judged in zeroJudge
+    void headTested(bool passed);        // a head test (start, port dialog) has ended, before its message
     void readingTaken(double absorbance); // a reading is taken; label A is set next
     void readingDone();                  // the reading has ended and label A is set
     void converterTimedOut();            // before the time-out is reported
@@ -104,6 +113,7 @@ private:
     QString mnuSecondaryCaption_;
     bool primaryChecked_ = false;
     bool secondaryChecked_ = false;
+    bool zeroRunning_ = false;
 };
 
 } // namespace kalvor

@@ -4,6 +4,7 @@
 #include "core/SettingsStore.h"
 #include "hw/Registers.h"
 #include "measure/ReadingCheck.h"
+#include "measure/ZeroCheck.h"
 
 #include <QDateTime>
 
@@ -16,6 +17,7 @@ const QString kGain = QStringLiteral("gain");
 const QString kWavelength = QStringLiteral("wavelength");
 const QString kZero = QStringLiteral("zero");
 const QString kZeroTime = QStringLiteral("zeroTime");
+const QString kZeroStatus = QStringLiteral("zeroStatus");
 const QString kReading = QStringLiteral("reading");
 const QString kStatus = QStringLiteral("status");
 const QString kDosimeter = QStringLiteral("dosimeter");
@@ -24,6 +26,11 @@ const QString kLed = QStringLiteral("led");
 const QString kBeep = QStringLiteral("beep");
 
 QString flag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+
+PutResult busy(const QString& why)
+{
+    return {false, QStringLiteral("BUSY"), QStringLiteral("no zero now: %1").arg(why)};
+}
 
 PutResult badValue(const QString& item, const QString& text, const QString& expected)
 {
@@ -46,7 +53,7 @@ std::optional<int> wholeNumber(const QString& text)
 
 const QStringList& ReaderTopic::itemNames()
 {
-    static const QStringList names{kModel,   kSerial, kGain,      kWavelength, kZero, kZeroTime,
+    static const QStringList names{kModel,   kSerial, kGain,      kWavelength, kZero, kZeroTime, kZeroStatus,
                                    kReading, kStatus, kDosimeter, kButton,     kLed,  kBeep};
     return names;
 }
@@ -55,6 +62,7 @@ ReaderTopic::ReaderTopic(Reader& reader, QObject* parent)
     : LinkTopic(QStringLiteral("reader"), itemNames(), parent), reader_(&reader)
 {
     set(kStatus, statusText(ReadingStatus::Zeroing));
+    set(kZeroStatus, zeroStatusText(ZeroStatus::Zeroing));
     set(kReading, QString::number(readings_));
     set(kLed, flag(reader.state.LED));
     set(kBeep, QStringLiteral("0"));
@@ -67,6 +75,7 @@ ReaderTopic::ReaderTopic(Reader& reader, QObject* parent)
     connect(&beepTimer_, &QTimer::timeout, this, [this] { whenHeadFree([this] { endBeep(); }); });
 
     connect(&reader, &Reader::identityRead, this, &ReaderTopic::onIdentityRead);
+    connect(&reader, &Reader::headTested, this, &ReaderTopic::onHeadTested);
     connect(&reader, &Reader::zeroOrdered, this,
             [this] { setIfChanged(kStatus, statusText(ReadingStatus::Zeroing)); });
     connect(&reader, &Reader::zeroTaken, this, &ReaderTopic::onZeroTaken);
@@ -104,8 +113,17 @@ void ReaderTopic::onIdentityRead()
     ready_ = true;
 }
 
+void ReaderTopic::onHeadTested(bool passed)
+{
+    // After start the readings tell how the head is; a test in the port
+    // dialog then concerns another address.
+    if (!ready_)
+        setIfChanged(kStatus, statusText(passed ? ReadingStatus::Zeroing : ReadingStatus::NoHead));
+}
+
 void ReaderTopic::onZeroTaken()
 {
+    set(kZeroStatus, zeroStatusText(reader_->zeroJudge.status()));
     set(kZero, QString::number(reader_->state.z1, 'f', 4));
     set(kZeroTime, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
 }
@@ -113,15 +131,27 @@ void ReaderTopic::onZeroTaken()
 void ReaderTopic::onReadingTaken(double absorbance)
 {
     set(kReading, QString::number(++readings_));
+    const ReadingSpread& spread = reader_->acquisition.lastSpread();
+    readingConversion_ = conversionStatus(spread, Acquisition::kConversions);
+    readingAbsorbance_ = absorbance;
+    emptyBeforeReading_ = sensedEmpty_.value_or(false);
     const ReadingStatus status =
-        checkReading(reader_->acquisition.lastSpread(), Acquisition::kConversions, absorbance);
+        checkReading(spread, Acquisition::kConversions, absorbance, reader_->zeroJudge.sound());
     setIfChanged(kStatus, statusText(status));
 }
 
 void ReaderTopic::onReadingDone()
 {
-    if (sensing())
-        sense();
+    if (!sensing())
+        return;
+    sense();
+    // The reading just set was taken against a zero that shows stale now.
+    if (reader_ && sensedEmpty_
+        && reader_->zeroJudge.readingSensed(emptyBeforeReading_, *sensedEmpty_, readingConversion_,
+                                            readingAbsorbance_)) {
+        set(kZeroStatus, zeroStatusText(reader_->zeroJudge.status()));
+        setIfChanged(kStatus, statusText(ReadingStatus::BadZero));
+    }
 }
 
 // ---- sensing --------------------------------------------------------------------
@@ -131,6 +161,7 @@ void ReaderTopic::sense()
     if (!ready_ || !reader_)
         return;
     const std::uint8_t status = reader_->head.readStatus(reader_->state.base);
+    sensedEmpty_ = (status & stsNoDosimeter) != 0;
     setIfChanged(kDosimeter, flag(!(status & stsNoDosimeter)));
     setIfChanged(kButton, flag((status & stsButton) != 0));
 }
@@ -177,12 +208,14 @@ PutResult ReaderTopic::putFrom(LinkClient client, const QString& item, const QSt
 {
     if (!hasItem(item))
         return {false, QStringLiteral("UNKNOWN_ITEM"), QStringLiteral("topic reader has no item %1").arg(item)};
-    if (item != kLed && item != kBeep)
+    if (item != kLed && item != kBeep && item != kZero)
         return {false, QStringLiteral("NOT_SUPPORTED"),
                 QStringLiteral("item %1 of topic reader is read-only").arg(item)};
     if (!ready_ || !reader_)
         return {false, QStringLiteral("NOT_READY"),
                 QStringLiteral("the reader head has not passed its test yet")};
+    if (item == kZero)
+        return orderZero(text);
 
     if (item == kLed) {
         const QString t = text.trimmed();
@@ -202,6 +235,25 @@ PutResult ReaderTopic::putFrom(LinkClient client, const QString& item, const QSt
         return badValue(item, text,
                         QStringLiteral("a duration of %1..%2 ms").arg(kMinBeepMs).arg(kMaxBeepMs));
     whenHeadFree([this, ms = *ms] { startBeep(ms); });
+    return {};
+}
+
+PutResult ReaderTopic::orderZero(const QString& text)
+{
+    if (text.trimmed() != QLatin1String("1"))
+        return badValue(kZero, text, QStringLiteral("1, to order a zero"));
+    // What keeps Setup > Zero from being chosen, or makes it wait, first:
+    // none of it touches a port.
+    if (reader_->zeroBusy())
+        return busy(QStringLiteral("a zero is ordered or being taken"));
+    if (reader_->filterCheckOpen)
+        return busy(QStringLiteral("the filter check is open"));
+    if (reader_->head.transferring())
+        return busy(QStringLiteral("the head's memory is being read"));
+    sense(); // the one status read of this request
+    if (sensedEmpty_.has_value() && !*sensedEmpty_)
+        return busy(QStringLiteral("a dosimeter is in the head; take it out first"));
+    reader_->mnuZero_Click();
     return {};
 }
 

@@ -1,21 +1,27 @@
 #pragma once
 // Topic "reader": what a linked program needs to trust and record a reading
-// (the head's identity, the zero, a status per reading, a reading count), the
-// head's dosimeter sensor and push button, and its LED and buzzer to drive.
+// (the head's identity, the zero and its status, a status per reading, a
+// reading count), the head's dosimeter sensor and push button, its LED and
+// buzzer to drive, and a zero to order.
 //
 // Nothing here touches a port unless a client asks: the dosimeter and the
 // button are sensed (one status read) after each reading only while a client
-// links to either of them, and when a client GETs or links one of them; the
-// LED changes only on a client's PUT and when the last client that switched it
-// on disconnects; a beep sounds for its time (at most 2 s), also when the
-// client that asked for it is gone.
+// links to either of them, and when a client GETs or links one of them or
+// PUTs a zero; the LED changes only on a client's PUT and when the last client
+// that switched it on disconnects; a beep sounds for its time (at most 2 s),
+// also when the client that asked for it is gone.
+//
+// At each zero, zeroStatus is set first, then zero, then zeroTime, all in the
+// same turn: a client that sees a new zeroTime finds its zeroStatus set.
 #include "link/LinkTopic.h"
+#include "measure/ReadingCheck.h"
 
 #include <QHash>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 namespace kalvor {
 
@@ -32,8 +38,10 @@ public:
     ~ReaderTopic() override;
 
     // led: "1" / "0"; beep: milliseconds 10..2000, a new beep replacing one
-    // that sounds. Other items: NOT_SUPPORTED; before the head has passed its
-    // test at start: NOT_READY.
+    // that sounds; zero: "1" orders a zero as Setup > Zero does, refused with
+    // BUSY while a zero is ordered or taken, the filter check runs or the
+    // sensor (read once for it) sees a dosimeter. Other items: NOT_SUPPORTED;
+    // before the head has passed its test at start: NOT_READY.
     PutResult put(const QString& item, const QString& text) override;
     PutResult putFrom(LinkClient client, const QString& item, const QString& text) override;
     void aboutToGet(const QString& item) override;
@@ -47,6 +55,7 @@ public:
 private:
     void setIfChanged(const QString& item, const QString& text);
     void sense();
+    PutResult orderZero(const QString& text);
     // Runs `change` of the control register now, or after the EEPROM transfer
     // that holds the control byte.
     void whenHeadFree(std::function<void()> change);
@@ -56,6 +65,7 @@ private:
     void endBeep();
 
     void onIdentityRead();
+    void onHeadTested(bool passed);
     void onZeroTaken();
     void onReadingTaken(double absorbance);
     void onReadingDone();
@@ -63,6 +73,11 @@ private:
     QPointer<Reader> reader_;
     bool ready_ = false; // the head passed its test and its identity is read
     quint64 readings_ = 0;
+    std::optional<bool> sensedEmpty_; // the sensor's last answer: no dosimeter in the head
+    // Of the reading in progress, for the sensor read that follows it.
+    bool emptyBeforeReading_ = false;
+    double readingAbsorbance_ = 0;
+    ReadingStatus readingConversion_ = ReadingStatus::Ok;
     QHash<LinkClient, QSet<QString>> sensingLinks_; // links to dosimeter / button, by client
     QSet<LinkClient> ledOwners_;  // clients that switched the LED on since it was last off
     QTimer beepTimer_;

@@ -51,6 +51,8 @@ QString SettingsError::report() const
             .arg(printableText(file), reason);
     const QString hint = key.startsWith(keys::GainSNPrefix)
                              ? QStringLiteral(" (a head's gain is a positive number, such as 1.9)")
+                         : key.startsWith(keys::ZeroSNPrefix)
+                             ? QStringLiteral(" (a head's last good zero is a positive number of volts, such as 1.2)")
                              : QString();
     return QStringLiteral("KALVOR cannot start: the setting \"%1\" holds \"%2\", which is not "
                           "a valid number%4.\nSettings file: %3 (section [Properties]).\n"
@@ -277,14 +279,32 @@ float SettingsStore::screenTop() const { return readSingle(*this, keys::ScreenTo
 
 QString SettingsStore::display() const { return readSetting(keys::Display, QStringLiteral("Primary")); }
 
-double SettingsStore::gain(const QString& serial, double recordGain) const
+double SettingsStore::positiveNumber(const QString& key, const QString& text, const QString& file)
 {
-    const QString text = readSetting(keys::GainSNPrefix + serial, formatDouble(recordGain));
-    // A subnormal gain is as good as none: readings divided by it overflow.
     const auto v = parseNumber(text);
     if (!v || *v <= 0 || !std::isnormal(*v))
-        throw SettingsError(keys::GainSNPrefix + serial, text, filePath());
+        throw SettingsError(key, text, file);
     return *v;
+}
+
+double SettingsStore::gain(const QString& serial, double recordGain) const
+{
+    // A subnormal gain is as good as none: readings divided by it overflow.
+    const QString key = keys::GainSNPrefix + serial;
+    return positiveNumber(key, readSetting(key, formatDouble(recordGain)), filePath());
+}
+
+QString SettingsStore::lastGoodZeroKey(const QString& serial, const QString& wavelength)
+{
+    return keys::ZeroSNPrefix + serial + QStringLiteral("WL") + wavelength;
+}
+
+std::optional<double> SettingsStore::lastGoodZero(const QString& serial, const QString& wavelength) const
+{
+    const QString key = lastGoodZeroKey(serial, wavelength);
+    if (!contains(key))
+        return std::nullopt;
+    return positiveNumber(key, readSetting(key, QString()), sourceOf(key));
 }
 
 void SettingsStore::setPort(std::int16_t port) { writeSetting(keys::Port, QString::number(port)); }
@@ -300,6 +320,12 @@ void SettingsStore::setDisplay(const QString& display) { writeSetting(keys::Disp
 void SettingsStore::setGain(const QString& serial, double gain)
 {
     writeSetting(keys::GainSNPrefix + serial, formatDouble(gain));
+}
+
+void SettingsStore::setLastGoodZero(const QString& serial, const QString& wavelength, double volts)
+{
+    // As the reader topic shows a zero: four decimals, a tenth of a millivolt.
+    writeSetting(lastGoodZeroKey(serial, wavelength), QString::number(volts, 'f', 4));
 }
 
 } // namespace kalvor

@@ -25,6 +25,7 @@ inline const QString ScreenLeft = QStringLiteral("ScreenLeft");
 inline const QString ScreenTop = QStringLiteral("ScreenTop");
 inline const QString Display = QStringLiteral("Display");
 inline const QString GainSNPrefix = QStringLiteral("GainSN");
+inline const QString ZeroSNPrefix = QStringLiteral("ZeroSN");
 } // namespace keys
 
 // A stored value that does not convert to the number it must hold, or (with
@@ -88,11 +89,19 @@ public:
     // "GainSN"+serial, default the record's gain. A stored value that is not
     // a positive, finite, normal number throws SettingsError.
     double gain(const QString& serial, double recordGain) const;
+    // "ZeroSN"+serial+"WL"+wavelength (ZeroSN1500WL510): the zero in volts of
+    // the last sound zero of that head at that wavelength; nothing when none
+    // is stored. A stored value that is not a positive, finite, normal number
+    // throws SettingsError.
+    std::optional<double> lastGoodZero(const QString& serial, const QString& wavelength) const;
+    static QString lastGoodZeroKey(const QString& serial, const QString& wavelength);
 
     void setPort(std::int16_t port);
     void setScreenPosition(float left, float top);
     void setDisplay(const QString& display);
     void setGain(const QString& serial, double gain);
+    // Written with four decimals, e.g. 1.2003.
+    void setLastGoodZero(const QString& serial, const QString& wavelength, double volts);
 
     // Number text helpers shared with the parsers: C locale out, '.' or ',' in.
     static QString formatSingle(float value);
@@ -102,6 +111,8 @@ public:
 
 private:
     const QSettings* holder(const QString& key) const;
+    // `text` of `key` as a positive, finite, normal number, else SettingsError naming `file`.
+    static double positiveNumber(const QString& key, const QString& text, const QString& file);
 
     std::unique_ptr<QSettings> settings_;
     std::vector<std::unique_ptr<QSettings>> defaults_;

@@ -90,20 +90,31 @@ QString HeadLink::getEEPROM()
 
 int HeadLink::testHead(std::int16_t testPort)
 {
+    QString message;
+    const int result = probeHead(testPort, &message);
+    if (tested)
+        tested(result);
+    if (result != 0)
+        showMessage(message);
+    return result;
+}
+
+int HeadLink::probeHead(std::int16_t testPort, QString* message)
+{
     s_.status = io_.readPort(port(testPort, regStatus));
     const QString where = QStringLiteral(" &H") + hexAddress(static_cast<std::uint16_t>(testPort));
     if (!(s_.status & stsAdcDone)) {
-        showMessage(loadText(1005) + where);
+        *message = loadText(1005) + where;
         return 1005;
     }
     s_.testBase = testPort;
     s_.rdrEEPROM = getEEPROM();
     if (s_.rdrEEPROM.left(3) != kModel.left(3)) {
-        showMessage(loadText(1003) + QStringLiteral("  ") + loadText(1005) + where);
+        *message = loadText(1003) + QStringLiteral("  ") + loadText(1005) + where;
         return 1003;
     }
     if (s_.rdrEEPROM.mid(3, 3) != kModel.mid(3, 3)) {
-        showMessage(loadText(1004));
+        *message = loadText(1004);
         return 1004;
     }
     return 0;

@@ -41,6 +41,9 @@ public:
 
     // Card and head check at testPort: 0, or the id of the message it showed.
     int testHead(std::int16_t testPort);
+    // Runs with the result of each testHead once its port accesses are done,
+    // before its message shows.
+    std::function<void(int result)> tested;
 
     // Head signals, at base.
     bool present();
@@ -61,6 +64,9 @@ public:
     }
 
 private:
+    // The check alone: the result, and in `message` what to show for it.
+    int probeHead(std::int16_t testPort, QString* message);
+
     ReaderState& s_;
     PortIo& io_;
     int transfers_ = 0;

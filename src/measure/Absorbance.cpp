@@ -21,7 +21,8 @@ QString formatAbsorbance(double a)
 void Absorbance::zero()
 {
     hooks_.setReadTimer(false);
-    if (head_.present())
+    zeroSawDosimeter_ = head_.present();
+    if (zeroSawDosimeter_)
         showMessage(loadText(1008));
     acq_.getVoltages();
     s_.z1 = s_.v1;

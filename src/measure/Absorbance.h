@@ -36,6 +36,10 @@ public:
     void zero();
     void getA();
 
+    // What the head's sensor answered when the last zero was taken (the read
+    // that decides the caution message): true when it saw a dosimeter.
+    bool zeroSawDosimeter() const { return zeroSawDosimeter_; }
+
     static constexpr double kDimLamp = 0.4;
     static constexpr double kBlockedPath = 0.2;
     static constexpr double kDisplayLimit = 3.0;
@@ -45,6 +49,7 @@ private:
     Acquisition& acq_;
     HeadLink& head_;
     AbsorbanceHooks hooks_;
+    bool zeroSawDosimeter_ = false;
 };
 
 } // namespace kalvor

@@ -73,7 +73,10 @@ void Acquisition::getVoltages()
         inWindow += counters[i];
     int p = m;
     const double c = peakCount(counters, m, &p);
-    spread_ = {lowest, m, p, inWindow};
+    int nearPeak = 0;
+    for (int i = p - kNearPeak < 0 ? 0 : p - kNearPeak, top = p + kNearPeak > m ? m : p + kNearPeak; i <= top; ++i)
+        nearPeak += counters[i];
+    spread_ = {lowest, m, p, inWindow, nearPeak};
     const double x = (c / 409.5 - 5.0) / s_.rdrGain;
     const double v = std::fabs(x - s_.oldv1) < 0.02 ? (s_.oldv1 + x) / 2.0 : x;
     // Half the largest double at most, so that the difference of two readings

@@ -23,6 +23,7 @@ struct ReadingSpread {
     int highest = 0;  // highest count (m)
     int peak = 0;     // the most frequent count among the top 21
     int inWindow = 0; // conversions within the top 21 counts
+    int nearPeak = 0; // conversions within kNearPeak counts of the peak, either side
 };
 
 class Acquisition {
@@ -30,6 +31,9 @@ public:
     static constexpr int kConversions = 1200;
     static constexpr int kPollLimit = 1000;
     static constexpr int kWindow = 21;
+    // Half the width of the band around the peak that ReadingSpread::nearPeak
+    // counts: 25 counts are 61 mV at the converter.
+    static constexpr int kNearPeak = 25;
 
     // onTimeout runs the orderly shut-down (it is not expected to return).
     // onNotFinite does the same for a reading that is no finite number

@@ -9,6 +9,8 @@ QString statusText(ReadingStatus status)
     switch (status) {
     case ReadingStatus::Zeroing:
         return QStringLiteral("zeroing");
+    case ReadingStatus::NoHead:
+        return QStringLiteral("no-head");
     case ReadingStatus::Ok:
         return QStringLiteral("ok");
     case ReadingStatus::Floor:
@@ -19,15 +21,19 @@ QString statusText(ReadingStatus status)
         return QStringLiteral("flat");
     case ReadingStatus::Scattered:
         return QStringLiteral("scattered");
+    case ReadingStatus::BadZero:
+        return QStringLiteral("bad-zero");
     case ReadingStatus::OverRange:
         return QStringLiteral("over-range");
+    case ReadingStatus::UnderRange:
+        return QStringLiteral("under-range");
     case ReadingStatus::Timeout:
         return QStringLiteral("timeout");
     }
     return {};
 }
 
-ReadingStatus checkReading(const ReadingSpread& spread, int conversions, double absorbance)
+ReadingStatus conversionStatus(const ReadingSpread& spread, int conversions)
 {
     if (spread.peak <= 0)
         return ReadingStatus::Floor;
@@ -35,10 +41,22 @@ ReadingStatus checkReading(const ReadingSpread& spread, int conversions, double 
         return ReadingStatus::Ceiling;
     if (spread.lowest == spread.highest)
         return ReadingStatus::Flat;
-    if (2 * spread.inWindow < conversions)
+    if (kSteadyShareDenominator * spread.nearPeak < kSteadyShareNumerator * conversions)
         return ReadingStatus::Scattered;
+    return ReadingStatus::Ok;
+}
+
+ReadingStatus checkReading(const ReadingSpread& spread, int conversions, double absorbance, bool zeroSound)
+{
+    const ReadingStatus conversion = conversionStatus(spread, conversions);
+    if (conversion != ReadingStatus::Ok)
+        return conversion;
+    if (!zeroSound)
+        return ReadingStatus::BadZero;
     if (absorbance > Absorbance::kDisplayLimit)
         return ReadingStatus::OverRange;
+    if (absorbance < kUnderRangeLimit)
+        return ReadingStatus::UnderRange;
     return ReadingStatus::Ok;
 }
 

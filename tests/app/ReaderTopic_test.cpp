@@ -62,6 +62,14 @@ protected:
     }
 
     void readOnce() { reader->tmrRead_Timer(); }
+    // Setup > Zero and its timer.
+    void zeroNow()
+    {
+        reader->mnuZero_Click();
+        reader->tmrDelayZero_Timer();
+    }
+    QString status() const { return topic->text(QStringLiteral("status")); }
+    QString zeroStatus() const { return topic->text(QStringLiteral("zeroStatus")); }
 
     // The reply to a request, past the updates of linked items.
     static QByteArray reply(linktest::TestClient& c, const QByteArray& request)
@@ -108,7 +116,8 @@ TEST_F(ReaderLink, IdentityZeroAndTheStatusOfASoundReading)
     EXPECT_LE(zeroTime.secsTo(QDateTime::currentDateTimeUtc()), 60);
     EXPECT_EQ(get(*c, "reader status"), QStringLiteral("ok"));
     EXPECT_EQ(get(*c, "reader reading"), QStringLiteral("1"));
-    EXPECT_EQ(put(*c, "reader zero", "1"), "ERR NOT_SUPPORTED item zero of topic reader is read-only");
+    EXPECT_EQ(get(*c, "reader zeroStatus"), QStringLiteral("ok"));
+    EXPECT_EQ(put(*c, "reader zeroTime", "1"), "ERR NOT_SUPPORTED item zeroTime of topic reader is read-only");
 
     reader->mnuZero_Click(); // a zero ordered: readings wait for it
     EXPECT_EQ(get(*c, "reader status"), QStringLiteral("zeroing"));
@@ -250,6 +259,129 @@ TEST_F(ReaderLink, LedAndBeepDriveTheControlByteUntilTheirClientGoes)
     EXPECT_EQ(reader->state.Control, 0x02);
 }
 
+TEST_F(ReaderLink, AZeroThatIsNotSoundMakesEveryReadingBadZeroUntilASoundOne)
+{
+    auto c = client();
+    put(*c, "simulator dosimeter", "0.5"); // the head's sensor sees it at the zero
+    zeroNow();
+    EXPECT_EQ(zeroStatus(), QStringLiteral("film"));
+    for (const QByteArray film : {"1.0", "none"}) {
+        put(*c, "simulator dosimeter", film);
+        readOnce();
+        EXPECT_EQ(status(), QStringLiteral("bad-zero")) << film.data();
+    }
+    EXPECT_NEAR(dataTopic->text(item::A).toDouble(), -0.5, 0.005); // what it read as ok before
+    EXPECT_EQ(put(*c, "reader zero", "1"), "OK PUT reader zero");
+    EXPECT_EQ(status(), QStringLiteral("zeroing"));
+    reader->tmrDelayZero_Timer();
+    EXPECT_EQ(zeroStatus(), QStringLiteral("ok"));
+    readOnce();
+    EXPECT_EQ(status(), QStringLiteral("ok"));
+
+    put(*c, "simulator lamp", "0"); // the zero's own conversions are flat
+    zeroNow();
+    EXPECT_EQ(zeroStatus(), QStringLiteral("flat"));
+    put(*c, "simulator lamp", "1");
+    readOnce();
+    EXPECT_EQ(status(), QStringLiteral("bad-zero"));
+
+    // Dark: far below the last good zero, which the file holds already.
+    zeroNow();
+    const std::optional<double> kept =
+        SettingsStore(tmp.filePath()).lastGoodZero(QStringLiteral("1500"), QStringLiteral("510"));
+    ASSERT_TRUE(kept) << tmp.fileText().constData();
+    EXPECT_NEAR(*kept, reader->state.z1, 0.00005);
+    put(*c, "simulator lamp", "0.5");
+    zeroNow();
+    EXPECT_EQ(zeroStatus(), QStringLiteral("dark"));
+    readOnce();
+    EXPECT_EQ(status(), QStringLiteral("bad-zero"));
+}
+
+TEST_F(ReaderLink, BrighterLampIsUnderRangeAndForASensingClientAStaleZero)
+{
+    auto c = client();
+    c->sendLine("SUB reader zeroStatus");
+    c->sendLine("SUB reader zeroTime");
+    c->linesBeforePong();
+    put(*c, "simulator lamp", "2");
+    io.clearLog();
+    readOnce();
+    EXPECT_EQ(status(), QStringLiteral("under-range"));
+    EXPECT_NEAR(dataTopic->text(item::A).toDouble(), -1.2, 0.005);
+    EXPECT_EQ(zeroStatus(), QStringLiteral("ok")) << "the sensor was read with nobody sensing";
+    EXPECT_TRUE(readingEndsWithConversion());
+
+    auto watcher = client();
+    reply(*watcher, "SUB reader dosimeter");
+    readOnce();
+    EXPECT_EQ(zeroStatus(), QStringLiteral("stale"));
+    EXPECT_EQ(status(), QStringLiteral("bad-zero"));
+    put(*c, "simulator lamp", "1"); // stale until the next zero
+    readOnce();
+    EXPECT_EQ(status(), QStringLiteral("bad-zero"));
+
+    c->linesBeforePong();
+    zeroNow();
+    EXPECT_EQ(zeroStatus(), QStringLiteral("ok"));
+    // zeroStatus before zeroTime, so that a new zeroTime finds its status.
+    const QList<QByteArray> lines = c->linesBeforePong();
+    ASSERT_EQ(lines.size(), 2) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines[0].startsWith("UPDATE reader zeroStatus ") && lines[0].endsWith(" \"ok\""));
+    EXPECT_TRUE(lines[1].startsWith("UPDATE reader zeroTime "));
+    readOnce();
+    EXPECT_EQ(status(), QStringLiteral("ok"));
+}
+
+TEST_F(ReaderLink, PutZeroOrdersTheMenusZeroUnlessAFilmIsInOrAZeroIsUnderWay)
+{
+    reader->tmrRead.stop(); // no reading between the requests and their port accesses
+    auto c = client();
+    EXPECT_EQ(put(*c, "reader zero", "2"), "ERR BAD_VALUE \"2\" is no value for zero (expected 1, to order a zero)");
+    put(*c, "simulator dosimeter", "0.5");
+    io.clearLog();
+    EXPECT_TRUE(put(*c, "reader zero", "1").startsWith("ERR BUSY ")) << "a film is in";
+    EXPECT_EQ(io.accesses(), std::vector<PortAccess>{PortAccess::read(0x302, card.peekStatus())});
+    EXPECT_FALSE(reader->zeroBusy());
+    put(*c, "simulator dosimeter", "none");
+
+    EXPECT_EQ(put(*c, "reader zero", " 1"), "OK PUT reader zero");
+    EXPECT_TRUE(reader->tmrDelayZero.isActive());
+    io.clearLog();
+    EXPECT_TRUE(put(*c, "reader zero", "1").startsWith("ERR BUSY ")) << "a zero is pending";
+    EXPECT_TRUE(io.accesses().empty());
+    // While the zero's caution shows, and while the filter check runs.
+    put(*c, "simulator lamp", "0.25");
+    QStringList refusals;
+    messages.onShow = [&](const QString&) { refusals << topic->put(QStringLiteral("zero"), QStringLiteral("1")).code; };
+    reader->tmrDelayZero_Timer();
+    window->showNdfDialog = [&] { refusals << topic->put(QStringLiteral("zero"), QStringLiteral("1")).code; };
+    window->mnuNDF_Click();
+    EXPECT_EQ(refusals, QStringList(4, QStringLiteral("BUSY"))); // caution, 309, the dialog, 310
+    EXPECT_NEAR(get(*c, "reader zero").toDouble(), 0.3, 0.005);
+}
+
+TEST_F(ReaderLink, NoiseOf15mVIsNeverScatteredAndAnUnsteadyInputIs)
+{
+    card.setNoiseSigma(0.015);
+    zeroNow();
+    ASSERT_EQ(zeroStatus(), QStringLiteral("ok"));
+    QStringList flagged;
+    for (int i = 0; i < 300; ++i) {
+        readOnce();
+        if (status() != QStringLiteral("ok"))
+            flagged << status();
+        io.clearLog();
+    }
+    EXPECT_TRUE(flagged.isEmpty()) << flagged.join(' ').toStdString();
+
+    card.setNoiseSigma(0.05);
+    readOnce();
+    EXPECT_EQ(status(), QStringLiteral("scattered"));
+    zeroNow();
+    EXPECT_EQ(zeroStatus(), QStringLiteral("scattered"));
+}
+
 TEST_F(ReaderLink, WriteDuringAHeadTestIsAppliedAfterIt)
 {
     int controlWrites = 0;
@@ -269,6 +401,45 @@ TEST_F(ReaderLink, WriteDuringAHeadTestIsAppliedAfterIt)
     ASSERT_GE(writes.size(), 2u);
     EXPECT_EQ(writes[writes.size() - 2], 0x02); // the transfer puts the byte back
     EXPECT_EQ(writes.back(), 0x22);             // and then the LED goes on
+}
+
+// ---- Start-up without a head ------------------------------------------------
+
+TEST(ReaderStart, NoHeadWhileTheHeadTestFailsAndZeroingOnceItPasses)
+{
+    setEndProgramHandler([](int s) { throw ProgramEnded{s}; });
+    clearEndProgramSteps();
+    for (const bool cardGone : {false, true}) {
+        const bool repaired = !cardGone; // the head is plugged in during the port dialog; the card never comes
+        SCOPED_TRACE(cardGone ? "card removed" : "head unplugged");
+        test::TempSettings tmp;
+        tmp.writeFileText("[Properties]\nPort=768\n");
+        RecordingMessageSink messages;
+        sim::SimulatedCard card;
+        cardGone ? card.setCardPresent(false) : card.setHeadConnected(false);
+        SettingsStore settings(tmp.filePath());
+        std::unique_ptr<LinkTopic> data{createDataTopic(nullptr)};
+        Reader reader(card, settings, *data);
+        ReaderTopic topic(reader);
+        frmKALVOR window(reader);
+        QStringList seen; // the status as each message shows, and at the end of the port dialog
+        messages.onShow = [&](const QString&) { seen << topic.text(QStringLiteral("status")); };
+        window.showPortDialog = [&] {
+            reader.testHead(0x300); // the dialog's Test, still failing
+            card.setHeadConnected(repaired);
+            reader.testHead(0x300);
+            seen << topic.text(QStringLiteral("status"));
+        };
+        if (repaired) {
+            window.Form_Load();
+            EXPECT_EQ(seen, (QStringList{"no-head", "no-head", "zeroing"}));
+            reader.tmrDelayZero.stop();
+        } else {
+            EXPECT_THROW(window.Form_Load(), ProgramEnded);
+            EXPECT_EQ(seen, QStringList(6, QStringLiteral("no-head"))); // the last with message 1006
+        }
+    }
+    setEndProgramHandler({});
 }
 
 } // namespace

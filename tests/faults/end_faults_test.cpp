@@ -101,7 +101,8 @@ TEST_F(EndFaults, ReadOnlySettingsFolderNamesTheLostValuesAndKeepsTheFile)
     EXPECT_EQ(status, std::optional<int>(exitcode::SettingsNotStored)) << text(err);
     EXPECT_TRUE(err.contains("could not store its settings in " + QFile::encodeName(box.confPath()))) << text(err);
     EXPECT_TRUE(err.contains("read-only")) << text(err);
-    for (const char* value : {"Display=Primary", "GainSN1500=1.9", "ScreenLeft=", "ScreenTop="})
+    for (const char* value :
+         {"Display=Primary", "GainSN1500=1.9", "ScreenLeft=", "ScreenTop=", "ZeroSN1500WL510="})
         EXPECT_TRUE(err.contains(value)) << value << " in " << text(err);
     EXPECT_FALSE(err.contains("Port=")) << "Port was not changed: " << text(err);
     EXPECT_EQ(text(box.settingsText()), text(kPort768));

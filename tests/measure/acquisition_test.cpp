@@ -2,6 +2,7 @@
 #include "core/MessageCatalog.h"
 #include "core/MessageSink.h"
 #include "measure/Acquisition.h"
+#include "measure/ReadingCheck.h"
 #include "support/RecordingPort.h"
 
 #include <cmath>
@@ -140,12 +141,23 @@ TEST(Acquisition, EachReadingLeavesTheSpreadOfItsConversions)
     EXPECT_EQ(s.highest, 1010);
     EXPECT_EQ(s.peak, 1000);
     EXPECT_EQ(s.inWindow, 500);
+    EXPECT_EQ(s.nearPeak, 500); // 975..1025
 
     adc.counts({{4095.5, 1200}}); // the next reading replaces it
     adc.acq.getVoltages();
     EXPECT_EQ(adc.acq.lastSpread().lowest, 4095);
     EXPECT_EQ(adc.acq.lastSpread().peak, 4095);
     EXPECT_EQ(adc.acq.lastSpread().inWindow, 1200);
+    EXPECT_EQ(adc.acq.lastSpread().nearPeak, 1200);
+}
+
+TEST(Acquisition, TwoClustersFarApartAreScattered)
+{
+    ScriptedAdc adc;
+    adc.counts({{1000, 600}, {1001, 100}, {1400, 500}});
+    adc.acq.getVoltages();
+    EXPECT_EQ(adc.acq.lastSpread().nearPeak, 500);
+    EXPECT_EQ(conversionStatus(adc.acq.lastSpread(), Acquisition::kConversions), ReadingStatus::Scattered);
 }
 
 TEST(Acquisition, PeakIsChosenAmongTheTop21CountsOnly)
