@@ -58,9 +58,10 @@ public:
     }
 
     // PUT simulator ITEM "VALUE"; the updates that come before the answer count too.
-    bool put(const QByteArray& item, const QByteArray& value)
+    bool put(const QByteArray& item, const QByteArray& value) { return putItem("simulator", item, value); }
+    bool putItem(const QByteArray& topic, const QByteArray& item, const QByteArray& value)
     {
-        if (!link_.sendLine("PUT simulator " + item + " \"" + value + "\""))
+        if (!link_.sendLine("PUT " + topic + " " + item + " \"" + value + "\""))
             return false;
         while (const std::optional<QByteArray> line = link_.readLine(3000)) {
             if (line->startsWith("OK PUT"))
