@@ -124,31 +124,9 @@ std::optional<QList<IdEntry>> IdPlan::parseCsv(const QString& text, QString* why
 {
     // Records with the line each starts on, so that a fault can name it.
     QList<QStringList> records;
-    if (!csv::parse(text, &records, why))
-        return std::nullopt;
     QList<int> lines;
-    {
-        int line = 1;
-        bool quoted = false;
-        bool atStart = true;
-        qsizetype i = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
-        for (; i < text.size(); ++i) {
-            const QChar c = text[i];
-            if (atStart && c != QLatin1Char('\n') && c != QLatin1Char('\r')) {
-                lines << line;
-                atStart = false;
-            }
-            if (c == QLatin1Char('"'))
-                quoted = !quoted;
-            if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
-                continue;
-            if (c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
-                ++line;
-                if (!quoted)
-                    atStart = true;
-            }
-        }
-    }
+    if (!csv::parse(text, &records, why, &lines))
+        return std::nullopt;
     auto fail = [&](int record, const QString& what) {
         if (why)
             *why = QStringLiteral("line %1: %2").arg(lines.value(record, record + 1)).arg(what);

@@ -26,7 +26,11 @@ struct Subcommand {
 const QList<Subcommand>& subcommands();
 
 // The commands, each in a file of its own.
-int runFit(const QStringList& arguments, QTextStream& out, QTextStream& err);  // FitCommand.cpp
+int runFit(const QStringList& arguments, QTextStream& out, QTextStream& err);        // FitCommand.cpp
+int runLot(const QStringList& arguments, QTextStream& out, QTextStream& err);        // LotCommand.cpp
+int runCalibrate(const QStringList& arguments, QTextStream& out, QTextStream& err);  // CalibrationCommands.cpp
+int runApprove(const QStringList& arguments, QTextStream& out, QTextStream& err);    // CalibrationCommands.cpp
+int runDose(const QStringList& arguments, QTextStream& out, QTextStream& err);       // DoseCommand.cpp
 
 const Subcommand* findSubcommand(const QString& name);
 

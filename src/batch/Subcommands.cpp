@@ -10,6 +10,10 @@ const QList<Subcommand>& subcommands()
 {
     // One line per command, in the order --help lists them.
     static const QList<Subcommand> list{
+        {"lot", "film lots: add NAME (or change it) with thickness and background, list them", runLot},
+        {"calibrate", "fits a lot's calibration from a batch of films of known dose; stored as a draft", runCalibrate},
+        {"approve", "approves a calibration, so that it gives doses", runApprove},
+        {"dose", "the dose of a film from its absorbance, with its uncertainty", runDose},
         {"fit", "fits a calibration curve to a CSV file of doses and responses (see fit --help)", runFit},
     };
     return list;

@@ -1,0 +1,135 @@
+// Calibration to dose as a lab does it, on the simulated reader (four times
+// faster than life): unirradiated films give the lot's background, 5 dose
+// levels × 3 films of a known response curve are read hands-free,
+// calibrated and approved, and 10 films of unknown dose then each get a dose
+// from kalvor-batch dose that lies within its expanded uncertainty of the truth.
+#include "batch/BatchProcessSupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+#include <random>
+
+using namespace kalvor;
+using namespace kalvor::batchtest;
+
+namespace {
+
+constexpr double kA0 = 0.150;       // the lot's unirradiated films
+constexpr double kThickness = 0.1;  // mm
+// The lot's true response, mm⁻¹, to a dose in kGy.
+double response(double kGy) { return 20.0 * (1.0 - std::exp(-0.02 * kGy)); }
+double absorbance(double kGy) { return kA0 + kThickness * response(kGy); }
+
+struct ToolRun {
+    QByteArray out;
+    QByteArray err;
+    int status = -1;
+};
+
+ToolRun tool(const Sandbox& box, const QStringList& args)
+{
+    Child child(box, "kalvor-batch", args, QStringLiteral("tool"));
+    ToolRun r;
+    r.status = child.waitExit(30000).value_or(-1);
+    r.out = child.standardOutput();
+    r.err = child.standardError();
+    return r;
+}
+
+// A batch read hands-free: each film slid in, confirmed, taken out.
+void readBatch(const Sandbox& box, Hand& hand, const QString& store, const QString& name, const QString& prefix,
+               const QList<double>& films)
+{
+    Child batch(box, "kalvor-batch", {"--batch", name, "--prefix", prefix, "--store", store}, name);
+    ASSERT_TRUE(waitForOutput(batch, "connected to KALVOR", 10000)) << batch.standardError().toStdString();
+    for (double a : films) {
+        ASSERT_TRUE(hand.put("film", QByteArray::number(a, 'f', 4)));
+        ASSERT_TRUE(hand.waitLed(true, 8000)) << name.toStdString() << ": film " << a << "\n"
+                                              << batch.standardError().toStdString();
+        ASSERT_TRUE(hand.put("dosimeter", "none"));
+        ASSERT_TRUE(hand.waitLed(false, 3000));
+    }
+    EXPECT_EQ(batch.terminate(), std::optional<int>(0)) << batch.standardError().toStdString();
+}
+
+} // namespace
+
+TEST(CalibrationEndToEnd, ApprovedCalibrationGivesEachUnknownFilmItsDoseWithinU)
+{
+    if (!faulttest::isBuilt("kalvor") || !faulttest::isBuilt("kalvor-batch"))
+        GTEST_SKIP() << "kalvor and kalvor-batch are not built in " KALVOR_BIN_DIR;
+    Sandbox box;
+    ASSERT_TRUE(box.isValid());
+    const QString store = box.dir() + QStringLiteral("/records.sqlite");
+    Child kalvor(box, "kalvor", {"--simulate=seed=21,speed=4"}, QStringLiteral("kalvor"));
+    ASSERT_TRUE(faulttest::waitServing(kalvor, box.socketPath())) << kalvor.standardError().toStdString();
+    Hand hand;
+    ASSERT_TRUE(hand.open(box.socketPath()));
+
+    // The lot: its thickness, and its background from three unirradiated films.
+    readBatch(box, hand, store, QStringLiteral("bg"), QStringLiteral("B-"), {kA0, kA0, kA0});
+    ToolRun r = tool(box, {"lot", "add", "L1", "--thickness", "0.1", "--thickness-u", "0.002", "--background-batch", "bg",
+                       "--type", "radiochromic film", "--store", store});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+
+    // Calibration films: 5 levels × 3.
+    const QList<double> levels{5, 10, 20, 40, 60};
+    QList<double> films;
+    QByteArray doses = "id,dose_kGy\n";
+    int n = 0;
+    for (double d : levels)
+        for (int i = 0; i < 3; ++i) {
+            films << absorbance(d);
+            doses += QStringLiteral("C-%1,%2\n").arg(++n, 3, 10, QLatin1Char('0')).arg(d).toUtf8();
+        }
+    readBatch(box, hand, store, QStringLiteral("cal"), QStringLiteral("C-"), films);
+    const QString dosesFile = box.dir() + QStringLiteral("/doses.csv");
+    Sandbox::writeFile(dosesFile, doses);
+
+    r = tool(box, {"calibrate", "--lot", "L1", "--batch", "cal", "--doses", dosesFile, "--model", "exp", "--reference-u",
+                   "1.5", "--json", "--store", store});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QJsonObject fit = QJsonDocument::fromJson(r.out).object();
+    const qint64 id = fit.value(QStringLiteral("calibration")).toInteger();
+    ASSERT_GT(id, 0) << r.out.toStdString();
+    EXPECT_EQ(fit.value(QStringLiteral("points")).toArray().size(), 15);
+    EXPECT_NE(fit.value(QStringLiteral("lack_of_fit")), QJsonValue()) << "replicates give a lack-of-fit test";
+
+    r = tool(box, {"dose", "--lot", "L1", "--absorbance", "1.0", "--socket", box.socketPath(), "--store", store});
+    EXPECT_EQ(r.status, 1) << "a draft gives no dose";
+    r = tool(box, {"approve", QString::number(id), "--reason", "calibration of lot L1", "--operator", "QA", "--store", store});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+
+    // Ten films of unknown dose.
+    std::mt19937 random(10);
+    std::uniform_real_distribution<double> unknown(6.0, 58.0);
+    QList<double> truth;
+    for (int i = 0; i < 10; ++i)
+        truth << unknown(random);
+    QList<double> unknownFilms;
+    for (double d : truth)
+        unknownFilms << absorbance(d);
+    readBatch(box, hand, store, QStringLiteral("unknown"), QStringLiteral("U-"), unknownFilms);
+    const QList<QVariantList> read = query(store, {QStringLiteral("SELECT r.absorbance FROM readings r JOIN batches b ON "
+                                                                  "r.batch = b.seq WHERE b.name = 'unknown' ORDER BY r.seq")});
+    ASSERT_EQ(read.size(), 10);
+    double worst = 0;
+    for (int i = 0; i < 10; ++i) {
+        r = tool(box, {"dose", "--lot", "L1", "--absorbance", read[i][0].toString(), "--json", "--socket", box.socketPath(),
+                       "--store", store});
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        const QJsonObject dose = QJsonDocument::fromJson(r.out).object().value(QStringLiteral("doses")).toArray().at(0).toObject();
+        const double d = dose.value(QStringLiteral("dose")).toDouble();
+        const double U = dose.value(QStringLiteral("U")).toDouble();
+        EXPECT_EQ(QJsonDocument::fromJson(r.out).object().value(QStringLiteral("calibration")).toInteger(), id);
+        EXPECT_LE(std::abs(d - truth[i]), U) << "film " << i + 1 << ": " << d << " ± " << U << " kGy, truly " << truth[i];
+        EXPECT_GT(U, 0.0);
+        worst = std::max(worst, std::abs(d - truth[i]) / U);
+    }
+    std::printf("[ doses    ] 10 films: the largest |dose - truth| is %.2f U\n", worst);
+
+    Child verify(box, "kalvor-batch", {"verify", "--store", store}, QStringLiteral("verify"));
+    EXPECT_EQ(verify.waitExit(30000), std::optional<int>(0)) << verify.standardError().toStdString();
+}
