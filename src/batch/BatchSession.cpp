@@ -1,5 +1,6 @@
 #include "batch/BatchSession.h"
 
+#include "batch/DoseAssessment.h"
 #include "core/PrintableText.h"
 #include "records/CurrentRecords.h"
 
@@ -201,6 +202,8 @@ bool BatchSession::openBatch(const BatchOptions& o, QString* why)
     }
     batch_ = *existing;
     records_ = store_.readings(batch_.seq);
+    terms_ = batchTerms(store_, batch_.seq);
+    doses_ = currentDoses(store_, batch_.seq);
     plan_ = IdPlan(batch_.idPrefix, batch_.idFirst);
     plan_.setEntries(IdPlan::fromStored(store_.idListText(batch_.seq)));
     scanned_.clear();
@@ -210,6 +213,8 @@ bool BatchSession::openBatch(const BatchOptions& o, QString* why)
     lastWavelength_ = records_.isEmpty() ? reader_.wavelength : records_.constLast().wavelength;
     event(kind, detail);
     if (o.ids && !setIdList(*o.ids, why))
+        return false;
+    if (!setTerms(o, why))
         return false;
     recount();
     if (!reader_.wavelength.isEmpty())
@@ -229,6 +234,8 @@ bool BatchSession::closeBatch(QString* why)
     event(event::BatchClosed, QStringLiteral("%1 readings").arg(records_.size()));
     batch_ = BatchRecord{};
     records_.clear();
+    terms_.reset();
+    doses_.clear();
     used_.clear();
     superseded_.clear();
     plan_ = IdPlan();
@@ -261,6 +268,46 @@ void BatchSession::stop()
     putHead(QStringLiteral("led"), QStringLiteral("0"));
     link_.stop();
     event(event::ProgramStop, QString());
+}
+
+bool BatchSession::setTerms(const BatchOptions& o, QString* why)
+{
+    if (!o.irradiated && !o.limits && !o.guardBand)
+        return true;
+    BatchTermsRecord t = terms_.value_or(BatchTermsRecord{});
+    t.seq = 0;
+    t.batch = batch_.seq;
+    if (o.irradiated)
+        t.irradiatedUtc = o.irradiated->toUTC().toString(Qt::ISODateWithMs);
+    if (o.limits) {
+        t.limitLowKGy = o.limits->first;
+        t.limitHighKGy = o.limits->second;
+    }
+    if (o.guardBand)
+        t.decisionRule = *o.guardBand ? kGuardBand : kSimpleAcceptance;
+    if (t.decisionRule.isEmpty())
+        t.decisionRule = kSimpleAcceptance;
+    t.timeUtc = utcNow();
+    t.operatorName = operator_;
+    t.programVersion = version();
+    const std::optional<qint64> seq = appendBatchTerms(store_, t, why);
+    if (!seq)
+        return false;
+    t.seq = *seq;
+    terms_ = t;
+    return true;
+}
+
+std::optional<FilmDose> BatchSession::doseOf(double absorbance, QString* why) const
+{
+    if (!hasBatch() || batch_.lot.isEmpty()) {
+        *why = QStringLiteral("the batch names no lot");
+        return std::nullopt;
+    }
+    const std::optional<DoseBasis> basis = doseBasis(store_, batch_.lot, reader_.serial, reader_.wavelength, why);
+    if (!basis)
+        return std::nullopt;
+    return doseFromAbsorbance(*basis, reader_.wavelength, absorbance, std::nullopt);
 }
 
 bool BatchSession::setIdList(const QList<IdEntry>& ids, QString* why)
@@ -449,12 +496,34 @@ std::optional<qint64> BatchSession::appendRecord(ReadingRecord r, const EventRec
         r.thicknessMm = entry->thicknessMm;
         r.position = entry->position;
     }
-    const std::optional<qint64> seq = store_.appendReading(r, e, why);
+    // A batch of a lot with an approved calibration for this reader and
+    // wavelength: the reading's dose goes into the store with it.
+    std::optional<DoseRecord> dose;
+    if (!batch_.lot.isEmpty() && !r.isVoid() && r.absorbance) {
+        QString noDose;
+        if (const std::optional<DoseBasis> basis = doseBasis(store_, batch_.lot, r.readerSerial, r.wavelength, &noDose))
+            dose = doseRecord(doseFromAbsorbance(*basis, r.wavelength, *r.absorbance, r.thicknessMm, r.spread, r.count), r,
+                              terms_);
+    }
+    const std::optional<qint64> seq = store_.appendReading(
+        r, e,
+        [&](qint64 readingSeq) {
+            if (!dose)
+                return QList<std::pair<QString, QVariantList>>();
+            dose->reading = readingSeq;
+            return doseRow(*dose);
+        },
+        why);
     if (!seq)
         return std::nullopt;
     r.seq = *seq;
     records_.append(r);
     recount();
+    if (dose) {
+        dose->seq = *seq + 2;  // after the reading and its event
+        doses_.insert(r.seq, *dose);
+        emit doseStored(*dose);
+    }
     emit recordStored(r);
     emit nextIdChanged(nextId());
     return seq;

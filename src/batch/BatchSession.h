@@ -12,6 +12,8 @@
 // and says why.
 // Knows nothing of windows: the batch window shows what it signals.
 #include "batch/CaptureMachine.h"
+#include "batch/Dosimetry.h"
+#include "records/Doses.h"
 #include "batch/IdPlan.h"
 #include "batch/LinkSession.h"
 #include "batch/ReaderInfo.h"
@@ -35,6 +37,10 @@ struct BatchOptions {
     QString idPrefix;      // default: the batch name and "-"
     QString idFirst;       // default: 001
     std::optional<QList<IdEntry>> ids;  // given: the batch's list from now on
+    // The terms the batch is read under; each given one replaces the batch's.
+    std::optional<QDateTime> irradiated;              // end of irradiation
+    std::optional<std::pair<double, double>> limits;  // kGy
+    std::optional<bool> guardBand;                    // decision rule: guard band of U, or simple acceptance
 };
 
 // Beep lengths on the head's buzzer, in milliseconds.
@@ -111,6 +117,14 @@ public:
     void zeroReader();
 
     const QList<ReadingRecord>& records() const { return records_; }
+    // The batch's terms (irradiation, limits, rule), if it has any.
+    const std::optional<BatchTermsRecord>& terms() const { return terms_; }
+    // The current dose of each stored reading that has one, by reading.
+    const QHash<qint64, DoseRecord>& doses() const { return doses_; }
+    // The dose a reading now would give, from the batch's lot and its approved
+    // calibration for the reader and wavelength; nothing (why says why) when
+    // the batch is read for absorbance only.
+    std::optional<FilmDose> doseOf(double absorbance, QString* why) const;
     // The dosimeter's current record; nothing when it has none.
     std::optional<ReadingRecord> currentRecord(const QString& id) const;
     bool isCurrent(qint64 seq) const { return !superseded_.contains(seq); }
@@ -132,6 +146,8 @@ signals:
     void readingArrived(const kalvor::batch::Reading& reading);
     void readerChanged();
     void recordStored(const kalvor::records::ReadingRecord& record);
+    // Stored with the reading, in the same transaction, before recordStored.
+    void doseStored(const kalvor::records::DoseRecord& dose);
     void filterCheckStored(const kalvor::records::FilterCheckRecord& check);
     void captureStateChanged(kalvor::batch::CaptureState state);
     void settling(const QString& id, bool reread);
@@ -159,6 +175,7 @@ private:
     void attentionMayHaveChanged();
     std::optional<qint64> store(const Capture& capture, QString* why);
     std::optional<qint64> appendRecord(ReadingRecord r, const EventRecord& e, QString* why);
+    bool setTerms(const BatchOptions& options, QString* why);
     void recount();
     void recognise();
     void event(const QString& kind, const QString& detail);
@@ -179,6 +196,8 @@ private:
     QString scannedReason_;
     QString rereadReason_;
     QList<ReadingRecord> records_;
+    std::optional<BatchTermsRecord> terms_;
+    QHash<qint64, DoseRecord> doses_;
     ReaderInfo reader_;
     ReadingHistory history_;
     std::optional<Reading> lastReading_;

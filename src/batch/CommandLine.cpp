@@ -1,5 +1,6 @@
 #include "batch/CommandLine.h"
 
+#include "batch/DoseAssessment.h"
 #include "batch/IdPlan.h"
 #include "batch/Subcommand.h"
 #include "records/RecordStore.h"
@@ -34,6 +35,9 @@ struct Parser {
     QCommandLineOption first{QStringLiteral("first"), QStringLiteral("Without a list, the first number; leading zeros set the width (default: 001)."), QStringLiteral("NUMBER")};
     QCommandLineOption readings{QStringLiteral("readings"), QStringLiteral("Consecutive readings that must agree before a film is stored (2-20; default 3)."), QStringLiteral("N")};
     QCommandLineOption band{QStringLiteral("band"), QStringLiteral("How far each of them may lie from their median, in absorbance (default 0.002)."), QStringLiteral("A")};
+    QCommandLineOption irradiated{QStringLiteral("irradiated"), QStringLiteral("The end of the batch's irradiation (2026-12-07T09:30, local time unless Z or an offset is given): readings outside the calibration's read window are flagged."), QStringLiteral("WHEN")};
+    QCommandLineOption limits{QStringLiteral("limits"), QStringLiteral("The product's dose limits in kGy, e.g. 25..40: each dose is judged pass, below or above."), QStringLiteral("LOW..HIGH")};
+    QCommandLineOption guardBand{QStringLiteral("guard-band"), QStringLiteral("Judge doses with a guard band of their expanded uncertainty U: pass, fail or undecided.")};
     QCommandLineOption timeout{QStringLiteral("timeout"), QStringLiteral("Seconds a film may take to settle before it is refused (1-600; default 10)."), QStringLiteral("SECONDS")};
     QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("export: the CSV file to write (- for standard output)."), QStringLiteral("FILE")};
     QCommandLineOption from{QStringLiteral("from"), QStringLiteral("export: readings from this day or time on (2026-12-07, 2026-12-07T14:30, local time unless Z or an offset is given)."), QStringLiteral("WHEN")};
@@ -65,7 +69,7 @@ struct Parser {
             "window is open, 4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
-        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &store, &socket, &help, &version})
+        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &irradiated, &limits, &guardBand, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &store, &socket, &help, &version})
             p.addOption(*o);
     }
 };
@@ -164,7 +168,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
     };
     const QList<const QCommandLineOption*> windowOnly{&parser.op, &parser.lot, &parser.ids, &parser.prefix,
                                                       &parser.first, &parser.readings, &parser.band,
-                                                      &parser.timeout, &parser.socket};
+                                                      &parser.timeout, &parser.socket, &parser.irradiated,
+                                                      &parser.limits, &parser.guardBand};
     switch (cl.mode) {
     case CommandLine::Mode::Verify:
         if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.batch, &parser.csv, &parser.from, &parser.to, &parser.raw}, QStringLiteral("verify")))
@@ -218,7 +223,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         return *bad;
     cl.batchGiven = p.isSet(parser.batch);
     if (!cl.batchGiven) {
-        if (auto bad = notFor({&parser.op, &parser.lot, &parser.ids, &parser.prefix, &parser.first}, QStringLiteral("a window without --batch")))
+        if (auto bad = notFor({&parser.op, &parser.lot, &parser.ids, &parser.prefix, &parser.first, &parser.irradiated, &parser.limits, &parser.guardBand}, QStringLiteral("a window without --batch")))
             return *bad;
     }
     cl.batch.name = p.value(parser.batch).trimmed();
@@ -231,6 +236,19 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (p.isSet(parser.first) && !QRegularExpression(QStringLiteral("^\\d{1,12}$")).match(cl.batch.idFirst).hasMatch())
         return failed(QStringLiteral("--first %1 is no number of 1 to 12 digits").arg(cl.batch.idFirst));
     cl.idsFile = p.value(parser.ids);
+    if (p.isSet(parser.irradiated)) {
+        const std::optional<QDateTime> when = parseWhen(p.value(parser.irradiated), false);
+        if (!when || p.value(parser.irradiated).trimmed().size() == 10)
+            return failed(QStringLiteral("--irradiated %1 is no date and time (e.g. 2026-12-07T09:30)").arg(p.value(parser.irradiated)));
+        cl.batch.irradiated = *when;
+    }
+    if (p.isSet(parser.limits)) {
+        cl.batch.limits = parseLimits(p.value(parser.limits));
+        if (!cl.batch.limits)
+            return failed(QStringLiteral("--limits takes LOW..HIGH in kGy, e.g. 25..40"));
+    }
+    if (p.isSet(parser.guardBand))
+        cl.batch.guardBand = true;
     if (p.isSet(parser.readings) || p.isSet(parser.band) || p.isSet(parser.timeout)) {
         StabilityRule rule;
         bool ok = true;

@@ -1,9 +1,14 @@
 // kalvor-batch dose --lot L --absorbance A [--thickness MM]
 //                   [--serial SN --wavelength NM] [--json]
+// kalvor-batch dose --batch NAME
 // The dose of one film from its absorbance, with its uncertainty budget,
 // from the lot's approved calibration for the reader and wavelength of the
-// running KALVOR (or those named).
+// running KALVOR (or those named); or the doses of a batch's readings that do
+// not have one from the calibration approved now, as new rows (a dose from an
+// older calibration is superseded, never changed; run twice, it adds nothing).
 #include "batch/CommandLine.h"
+#include "batch/DoseAssessment.h"
+#include "records/CurrentRecords.h"
 #include "batch/Dosimetry.h"
 #include "batch/ReaderQuery.h"
 #include "batch/Subcommand.h"
@@ -64,6 +69,68 @@ QString doseBudgetText(const FilmDose& d)
     return out;
 }
 
+namespace {
+
+int doseBatch(CommandParser& cp, const QString& name, QTextStream& out, QTextStream& err)
+{
+    RecordStore store;
+    if (const std::optional<int> failed = openStoreFor(store, cp.storePath(), false, err))
+        return *failed;
+    const std::optional<BatchRecord> batch = store.batchNamed(name);
+    if (!batch) {
+        err << "kalvor-batch dose: there is no batch " << terminalText(name) << Qt::endl;
+        return exitcode::Failed;
+    }
+    if (batch->lot.isEmpty()) {
+        err << "kalvor-batch dose: batch " << terminalText(name) << " names no lot; it is read for absorbance only" << Qt::endl;
+        return exitcode::Failed;
+    }
+    const QList<ReadingRecord> readings = store.readings(batch->seq);
+    const QSet<qint64> superseded = supersededReadings(readings);
+    const QHash<qint64, DoseRecord> current = currentDoses(store, batch->seq);
+    const std::optional<BatchTermsRecord> terms = batchTerms(store, batch->seq);
+    QList<DoseRecord> added;
+    int already = 0;
+    QStringList without;
+    for (const ReadingRecord& r : readings) {
+        if (superseded.contains(r.seq) || r.isVoid() || !r.absorbance)
+            continue;
+        QString why;
+        const std::optional<DoseBasis> basis = doseBasis(store, batch->lot, r.readerSerial, r.wavelength, &why);
+        if (!basis) {
+            if (!without.contains(why))
+                without << why;
+            continue;
+        }
+        const auto it = current.constFind(r.seq);
+        if (it != current.constEnd() && it->calibration == basis->record.seq) {
+            ++already;
+            continue;
+        }
+        DoseRecord d = doseRecord(doseFromAbsorbance(*basis, r.wavelength, *r.absorbance, r.thicknessMm, r.spread, r.count), r,
+                                  terms);
+        if (it != current.constEnd())
+            d.supersedes = it->seq;
+        added << d;
+    }
+    QString why;
+    if (!added.isEmpty() && !appendDoses(store, added, &why)) {
+        err << "kalvor-batch dose: " << terminalText(why) << Qt::endl;
+        return exitcode::Failed;
+    }
+    const int replaced = int(std::count_if(added.begin(), added.end(), [](const DoseRecord& d) { return d.supersedes.has_value(); }));
+    out << "batch " << terminalText(name) << ": " << added.size() << " doses added";
+    if (replaced)
+        out << " (" << replaced << " of them supersede a dose from an older calibration)";
+    out << ", " << already << " readings had their dose already";
+    if (!without.isEmpty())
+        out << "; readings without a dose: " << terminalText(without.join(QStringLiteral("; ")));
+    out << Qt::endl;
+    return exitcode::Ok;
+}
+
+} // namespace
+
 int runDose(const QStringList& arguments, QTextStream& out, QTextStream& err)
 {
     CommandParser cp(QStringLiteral("dose"),
@@ -73,6 +140,7 @@ int runDose(const QStringList& arguments, QTextStream& out, QTextStream& err)
     for (const QCommandLineOption& o : {
              QCommandLineOption(QStringLiteral("lot"), QStringLiteral("The film lot."), QStringLiteral("LOT")),
              QCommandLineOption(QStringLiteral("absorbance"), QStringLiteral("The film's absorbance."), QStringLiteral("A")),
+             QCommandLineOption(QStringLiteral("batch"), QStringLiteral("Instead: gives the readings of this batch their doses from the calibration approved now."), QStringLiteral("NAME")),
              QCommandLineOption(QStringLiteral("thickness"), QStringLiteral("The film's own thickness in mm (default: the lot's nominal)."), QStringLiteral("MM")),
              QCommandLineOption(QStringLiteral("serial"), QStringLiteral("The reader's serial number (default: the running KALVOR's)."), QStringLiteral("SN")),
              QCommandLineOption(QStringLiteral("wavelength"), QStringLiteral("The wavelength, e.g. 510 (default: the running KALVOR's)."), QStringLiteral("NM")),
@@ -82,8 +150,14 @@ int runDose(const QStringList& arguments, QTextStream& out, QTextStream& err)
     if (const std::optional<int> status = cp.parse(arguments, out, err))
         return *status;
     const QCommandLineParser& p = cp.parser();
+    if (p.isSet(QStringLiteral("batch"))) {
+        for (const char* other : {"lot", "absorbance", "thickness", "serial", "wavelength", "json"})
+            if (p.isSet(QLatin1String(other)))
+                return cp.usage(err, QStringLiteral("--batch goes alone: the batch names its lot and readings (not --%1)").arg(QLatin1String(other)));
+        return doseBatch(cp, p.value(QStringLiteral("batch")), out, err);
+    }
     if (!p.isSet(QStringLiteral("lot")) || !p.isSet(QStringLiteral("absorbance")))
-        return cp.usage(err, QStringLiteral("dose needs --lot L and --absorbance A"));
+        return cp.usage(err, QStringLiteral("dose needs --lot L and --absorbance A (or --batch NAME)"));
     if (!p.positionalArguments().isEmpty())
         return cp.usage(err, QStringLiteral("dose takes no further arguments: %1").arg(p.positionalArguments().join(' ')));
     const std::optional<double> a = number(p.value(QStringLiteral("absorbance")));

@@ -4,7 +4,12 @@
 #include "batchwin/IdListEditor.h"
 #include "core/MessageSink.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QHBoxLayout>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +46,41 @@ BatchDialog::BatchDialog(QWidget* parent) : QDialog(parent)
     form->addRow(tr("Film &lot:"), lot_);
     form->addRow(tr("ID &prefix:"), prefix_);
     form->addRow(tr("&First number:"), first_);
+
+    // The terms of a production batch: when its irradiation ended, the
+    // product's dose limits and how a dose is judged against them.
+    irradiatedGiven_ = new QCheckBox(tr("Irradiation &ended:"), this);
+    irradiatedGiven_->setObjectName(QStringLiteral("irradiatedGiven"));
+    irradiated_ = new QDateTimeEdit(QDateTime::currentDateTime(), this);
+    irradiated_->setObjectName(QStringLiteral("irradiated"));
+    irradiated_->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+    irradiated_->setCalendarPopup(true);
+    irradiated_->setEnabled(false);
+    connect(irradiatedGiven_, &QCheckBox::toggled, irradiated_, &QWidget::setEnabled);
+    form->addRow(irradiatedGiven_, irradiated_);
+    limitsGiven_ = new QCheckBox(tr("Dose &limits (kGy):"), this);
+    limitsGiven_->setObjectName(QStringLiteral("limitsGiven"));
+    limitLow_ = new QDoubleSpinBox(this);
+    limitLow_->setObjectName(QStringLiteral("limitLow"));
+    limitHigh_ = new QDoubleSpinBox(this);
+    limitHigh_->setObjectName(QStringLiteral("limitHigh"));
+    for (QDoubleSpinBox* box : {limitLow_, limitHigh_}) {
+        box->setRange(0, 1000000);
+        box->setDecimals(2);
+        box->setEnabled(false);
+        connect(limitsGiven_, &QCheckBox::toggled, box, &QWidget::setEnabled);
+    }
+    rule_ = new QComboBox(this);
+    rule_->setObjectName(QStringLiteral("decisionRule"));
+    rule_->addItems({tr("simple acceptance on the dose"), tr("guard band of U (pass, fail, undecided)")});
+    rule_->setEnabled(false);
+    connect(limitsGiven_, &QCheckBox::toggled, rule_, &QWidget::setEnabled);
+    auto* limits = new QHBoxLayout;
+    limits->addWidget(limitLow_);
+    limits->addWidget(new QLabel(tr("to"), this));
+    limits->addWidget(limitHigh_);
+    limits->addWidget(rule_, 1);
+    form->addRow(limitsGiven_, limits);
     auto* hint = new QLabel(tr("An open batch of the same name goes on where it stopped; its lot and "
                                "numbering stay, a list given here replaces its list."), this);
     hint->setWordWrap(true);
@@ -65,6 +105,15 @@ void BatchDialog::setOptions(const batch::BatchOptions& o)
     prefix_->setText(o.idPrefix);
     first_->setText(o.idFirst);
     ids_->setEntries(o.ids.value_or(QList<batch::IdEntry>()));
+    irradiatedGiven_->setChecked(o.irradiated.has_value());
+    if (o.irradiated)
+        irradiated_->setDateTime(o.irradiated->toLocalTime());
+    limitsGiven_->setChecked(o.limits.has_value());
+    if (o.limits) {
+        limitLow_->setValue(o.limits->first);
+        limitHigh_->setValue(o.limits->second);
+    }
+    rule_->setCurrentIndex(o.guardBand.value_or(false) ? 1 : 0);
 }
 
 batch::BatchOptions BatchDialog::options() const
@@ -78,6 +127,12 @@ batch::BatchOptions BatchDialog::options() const
     const QList<batch::IdEntry> ids = ids_->entries();
     if (!ids.isEmpty())
         o.ids = ids;
+    if (irradiatedGiven_->isChecked())
+        o.irradiated = irradiated_->dateTime();
+    if (limitsGiven_->isChecked()) {
+        o.limits = std::make_pair(limitLow_->value(), limitHigh_->value());
+        o.guardBand = rule_->currentIndex() == 1;
+    }
     return o;
 }
 
@@ -86,6 +141,10 @@ void BatchDialog::accept()
     const batch::BatchOptions o = options();
     if (o.name.isEmpty()) {
         showMessage(tr("The batch needs a name."));
+        return;
+    }
+    if (o.limits && !(o.limits->first < o.limits->second)) {
+        showMessage(tr("The lower dose limit must lie below the upper one."));
         return;
     }
     QString why;

@@ -5,6 +5,10 @@
 
 #include <QDialog>
 
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QDoubleSpinBox;
 class QLineEdit;
 
 namespace kalvor::batchwin {
@@ -28,6 +32,12 @@ private:
     QLineEdit* prefix_;
     QLineEdit* first_;
     IdListEditor* ids_;
+    QCheckBox* irradiatedGiven_;
+    QDateTimeEdit* irradiated_;
+    QCheckBox* limitsGiven_;
+    QDoubleSpinBox* limitLow_;
+    QDoubleSpinBox* limitHigh_;
+    QComboBox* rule_;
 };
 
 } // namespace kalvor::batchwin

@@ -3,6 +3,7 @@
 #include "batch/BatchSettings.h"
 #include "records/CsvExport.h"
 #include "records/RecordStore.h"
+#include "batch/DoseAssessment.h"
 #include "batchwin/BatchDialog.h"
 #include "batchwin/IdListEditor.h"
 #include "batchwin/ReasonDialog.h"
@@ -78,6 +79,10 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     reading_ = label(central, "absorbance", 4.0, true);
     reading_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     reading_->setMinimumWidth(reading_->fontMetrics().horizontalAdvance(QStringLiteral("-0.000 ")));
+    dose_ = label(central, "dose", 1.8, true);
+    dose_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    decision_ = label(central, "decision", 1.5, true);
+    decision_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     status_ = label(central, "status", 1.3, true);
     status_->setAlignment(Qt::AlignRight);
     status_->setTextFormat(Qt::RichText);
@@ -140,6 +145,8 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     auto* now = new QGridLayout;
     now->addWidget(reading_, 0, 0, 2, 1);
     now->addWidget(status_, 2, 0);
+    now->addWidget(dose_, 3, 0);
+    now->addWidget(decision_, 4, 0);
     nextLabel_ = new QLabel(tr("Next film:"), central);
     now->addWidget(nextLabel_, 0, 1, Qt::AlignBottom);
     now->addWidget(nextId_, 1, 1, Qt::AlignTop);
@@ -147,7 +154,7 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     auto* scanRow = new QHBoxLayout;
     scanRow->addWidget(scan_, 1);
     scanRow->addWidget(captureButton_);
-    now->addLayout(scanRow, 4, 0, 1, 3);
+    now->addLayout(scanRow, 5, 0, 1, 3);
     now->setColumnStretch(1, 1);
     now->setHorizontalSpacing(24);
 
@@ -193,6 +200,7 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
         updateBand();
     });
     connect(&session_, &BatchSession::recordStored, this, [this](const ReadingRecord& r) {
+        records_.setDoses(session_.doses());
         records_.append(r);
         table_->scrollToBottom();
         if (!r.corrects)
@@ -483,6 +491,8 @@ void BatchWindow::showLink(LinkSession::State state, const QString& text)
     if (state != LinkSession::State::Connected) {
         reading_->setText(QStringLiteral("-"));
         status_->setText(QStringLiteral(" "));
+        dose_->clear();
+        decision_->clear();
     }
 }
 
@@ -520,8 +530,10 @@ void BatchWindow::showBatch()
         parts << (session_.idPlan().hasList() ? tr("%1 records, %2 of %3 IDs to go").arg(done).arg(session_.remainingIds()).arg(session_.idPlan().list().size())
                                               : tr("%n records", nullptr, done));
         batchText_->setText(parts.join(QStringLiteral("  \u00B7  ")));
-        if (records_.rowCount() != done)
+        if (records_.rowCount() != done) {
+            records_.setDoses(session_.doses());
             records_.setRecords(session_.records());
+        }
     }
     wavelengthWarning_->setVisible(!session_.wavelengthWarning().isEmpty());
     wavelengthWarning_->setText(tr("The wavelength changed during this batch (%1): records before and after it were read at different wavelengths.")
@@ -542,11 +554,41 @@ void BatchWindow::showReading(const Reading& r)
     f.setPointSizeF(reading_->font().pointSizeF() * (ok ? 0.33 : 0.6));
     status_->setFont(f);
     status_->setText(ok ? colored(r.status, "#1a8f3a") : colored(r.status.isEmpty() ? tr("no status") : r.status, "#c02020"));
+    showDose(r);
     if (session_.machine().state() == CaptureState::Settling) {
         showCapture();
         updateBand();
     }
     chart_->update();
+}
+
+void BatchWindow::showDose(const Reading& r)
+{
+    // A batch of a lot with an approved calibration for this reader: the
+    // reading's dose, and the decision against the batch's limits in words.
+    QString why;
+    const std::optional<FilmDose> d = r.status == kStatusOk && r.value ? session_.doseOf(*r.value, &why) : std::nullopt;
+    if (!d) {
+        dose_->clear();
+        decision_->clear();
+        dose_->setToolTip(why);
+        return;
+    }
+    const calib::DoseEstimate& e = d->estimate;
+    dose_->setToolTip(tr("lot %1, calibration %2").arg(d->lot.name).arg(d->calibration.seq));
+    if (!e.inversion.dose) {
+        dose_->setText(calib::flagText(e.inversion.flag));
+        dose_->setStyleSheet(QStringLiteral("color:#c02020"));
+        decision_->clear();
+        return;
+    }
+    dose_->setStyleSheet(QString());
+    dose_->setText(tr("%1 \u00B1 %2 kGy").arg(QString::number(*e.inversion.dose, 'f', 2), QString::number(e.uncertainty->expanded, 'f', 2)));
+    const QString decision = session_.terms() ? decide(*session_.terms(), e.inversion.dose, e.uncertainty->expanded) : QString();
+    decision_->setText(decision.toUpper());
+    decision_->setStyleSheet(decision == QLatin1String("pass") ? QStringLiteral("color:#1a8f3a")
+                             : decision == QLatin1String("undecided") ? QStringLiteral("color:#a05000")
+                                                                      : QStringLiteral("color:#c02020"));
 }
 
 void BatchWindow::showNextId()

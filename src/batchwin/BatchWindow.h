@@ -41,6 +41,7 @@ private:
     void showBatch();
     void showReader();
     void showReading(const batch::Reading& reading);
+    void showDose(const batch::Reading& reading);
     void showCapture();
     void showLink(batch::LinkSession::State state, const QString& text);
     void showNextId();
@@ -55,6 +56,8 @@ private:
     QLabel* batchText_;
     QLabel* reading_;
     QLabel* status_;
+    QLabel* dose_;      // the reading's dose ± U, for a batch of a calibrated lot
+    QLabel* decision_;  // against the batch's limits, as a word in its colour
     QLabel* capture_;
     QLabel* wavelengthWarning_;
     QLabel* nextLabel_;

@@ -27,6 +27,13 @@ void RecordTableModel::append(const ReadingRecord& record)
         emit dataChanged(index(0, 0), index(row, ColumnCount - 1));
 }
 
+void RecordTableModel::setDoses(const QHash<qint64, DoseRecord>& doses)
+{
+    doses_ = doses;
+    if (!records_.isEmpty())
+        emit dataChanged(index(0, Dose), index(int(records_.size()) - 1, Decision));
+}
+
 void RecordTableModel::recount()
 {
     supersededBy_ = supersededBy(records_);
@@ -44,11 +51,18 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const
     const bool superseded = supersededBy_.contains(r.seq);
     if (role == Qt::TextAlignmentRole)
         return index.column() == Dosimeter || index.column() == Note || index.column() == Status
-                       || index.column() == Current || index.column() == Reason
+                       || index.column() == Current || index.column() == Reason || index.column() == Decision
                    ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
-    if (role == Qt::ForegroundRole)
-        return superseded ? QVariant(QBrush(Qt::gray)) : QVariant();
+    const auto dose = doses_.constFind(r.seq);
+    const bool dosed = dose != doses_.constEnd();
+    if (role == Qt::ForegroundRole) {
+        if (superseded)
+            return QBrush(Qt::gray);
+        if (index.column() == Decision && dosed && !dose->decision.isEmpty())
+            return QBrush(dose->decision == QLatin1String("pass") ? QColor(0x1a, 0x8f, 0x3a) : QColor(0xc0, 0x20, 0x20));
+        return {};
+    }
     if (role == Qt::FontRole && superseded && index.column() == Absorbance) {
         QFont f;
         f.setStrikeOut(true);
@@ -65,6 +79,14 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const
         return QDateTime::fromString(r.timeUtc, Qt::ISODateWithMs).toLocalTime().toString(QStringLiteral("HH:mm:ss"));
     case Absorbance:
         return r.isVoid() ? QStringLiteral("void") : r.shown.trimmed();
+    case Dose:
+        if (!dosed)
+            return QString();
+        return dose->doseKGy ? QString::number(*dose->doseKGy, 'f', 2) : dose->flags.join(QStringLiteral(", "));
+    case DoseU:
+        return dosed && dose->doseKGy ? QString::number(dose->expanded, 'f', 2) : QString();
+    case Decision:
+        return dosed ? dose->decision : QString();
     case Spread:
         return r.isVoid() ? QString() : QString::number(r.spread, 'f', 4);
     case Count:
@@ -94,7 +116,8 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     static const QStringList names{QStringLiteral("Record"),   QStringLiteral("Dosimeter"), QStringLiteral("Time"),
-                                   QStringLiteral("Absorbance"), QStringLiteral("Spread"), QStringLiteral("Readings"),
+                                   QStringLiteral("Absorbance"), QStringLiteral("Dose (kGy)"), QStringLiteral("U (kGy)"),
+                                   QStringLiteral("Decision"), QStringLiteral("Spread"), QStringLiteral("Readings"),
                                    QStringLiteral("Status"),   QStringLiteral("Current"),   QStringLiteral("Note"),
                                    QStringLiteral("Reason")};
     return names.value(section);

@@ -2,6 +2,7 @@
 // The batch's readings as a table for the window: one row per stored record,
 // newest last, each marked current or superseded (by the row that replaced
 // it), with the reason of a re-read, correction or void.
+#include "records/Doses.h"
 #include "records/Records.h"
 
 #include <QAbstractTableModel>
@@ -16,12 +17,17 @@ using namespace kalvor::records;
 class RecordTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Record, Dosimeter, Time, Absorbance, Spread, Count, Status, Current, Note, Reason, ColumnCount };
+    enum Column {
+        Record, Dosimeter, Time, Absorbance, Dose, DoseU, Decision, Spread, Count, Status, Current, Note, Reason,
+        ColumnCount
+    };
 
     using QAbstractTableModel::QAbstractTableModel;
 
     void setRecords(const QList<ReadingRecord>& records);
     void append(const ReadingRecord& record);
+    // The current dose of each reading that has one (a batch of a calibrated lot).
+    void setDoses(const QHash<qint64, DoseRecord>& doses);
     const ReadingRecord& record(int row) const { return records_.at(row); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -34,6 +40,7 @@ private:
 
     QList<ReadingRecord> records_;
     QHash<qint64, qint64> supersededBy_;  // row -> the later row that names it
+    QHash<qint64, DoseRecord> doses_;
 };
 
 } // namespace kalvor::batchwin

@@ -57,7 +57,10 @@ const QStringList& exportHeader()
         QStringLiteral("reader_model"),  QStringLiteral("reader_serial"),   QStringLiteral("reader_gain"),
         QStringLiteral("status"),        QStringLiteral("operator"),        QStringLiteral("program_version"),
         QStringLiteral("trigger"),       QStringLiteral("repeats"),         QStringLiteral("corrects"),
-        QStringLiteral("current"),       QStringLiteral("supersedes"),      QStringLiteral("reason")};
+        QStringLiteral("current"),       QStringLiteral("supersedes"),      QStringLiteral("reason"),
+        QStringLiteral("thickness_mm"),  QStringLiteral("dose_kGy"),        QStringLiteral("u_c_kGy"),
+        QStringLiteral("U_kGy"),         QStringLiteral("calibration"),     QStringLiteral("decision"),
+        QStringLiteral("flags"),         QStringLiteral("position")};
     return header;
 }
 
@@ -90,12 +93,29 @@ std::optional<ExportData> readExport(const RecordStore& store, const ExportSelec
             continue;
         data.batches.insert(r.batch, store.batch(r.batch).value_or(BatchRecord{}));
         superseded.unite(supersededReadings(store.readings(r.batch)));
+        data.doses.insert(currentDoses(store, r.batch));
     }
     for (const ReadingRecord& r : std::as_const(data.readings))
         data.current << !superseded.contains(r.seq);
     data.head = store.head();
     return data;
 }
+
+namespace {
+// thickness_mm .. flags: the thickness the dose used (or the film's own), and the dose with its uncertainty.
+QStringList doseFields(const ReadingRecord& r, const DoseRecord& d)
+{
+    if (d.seq == 0)
+        return {r.thicknessMm ? csv::number(*r.thicknessMm) : QString(), {}, {}, {}, {}, {}, {}};
+    return {csv::number(d.thicknessMm),
+            d.doseKGy ? csv::number(*d.doseKGy) : QString(),
+            d.doseKGy ? csv::number(d.uc) : QString(),
+            d.doseKGy ? csv::number(d.expanded) : QString(),
+            QString::number(d.calibration),
+            d.decision,
+            d.flags.join(QStringLiteral("; "))};
+}
+} // namespace
 
 QByteArray csvText(const ExportData& data, bool raw)
 {
@@ -110,13 +130,15 @@ QByteArray csvText(const ExportData& data, bool raw)
         const ReadingRecord& r = data.readings[i];
         const BatchRecord& b = data.batches[r.batch];
         const bool measured = !r.isVoid();
-        out += line({QString::number(r.seq), b.name, b.lot, r.dosimeterId, r.timeUtc, r.shown,
+        QStringList fields{QString::number(r.seq), b.name, b.lot, r.dosimeterId, r.timeUtc, r.shown,
                      r.absorbance ? csv::number(*r.absorbance) : QString(),
                      measured ? csv::number(r.spread) : QString(), measured ? QString::number(r.count) : QString(),
                      r.wavelength, r.zero, r.zeroUtc, r.readerModel, r.readerSerial, r.readerGain, r.status,
                      r.operatorName, r.programVersion, r.trigger, optionalNumber(r.repeats), optionalNumber(r.corrects),
                      data.current.value(i) ? QStringLiteral("1") : QStringLiteral("0"), optionalNumber(r.supersedes),
-                     r.reason});
+                     r.reason};
+        fields << doseFields(r, data.doses.value(r.seq)) << r.position;
+        out += line(fields);
     }
     return out;
 }

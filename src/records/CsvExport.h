@@ -9,6 +9,7 @@
 // read can be repeated when the file changed under it (RecordStore::
 // changedSinceOpen). exportReadingsCsv does all three on a store open for
 // writing, as the window has it.
+#include "records/Doses.h"
 #include "records/RecordStore.h"
 
 #include <QDateTime>
@@ -44,6 +45,7 @@ struct ExportData {
     QList<ReadingRecord> readings;
     QList<bool> current;  // for each reading (CurrentRecords.h)
     QHash<qint64, BatchRecord> batches;
+    QHash<qint64, DoseRecord> doses;  // the current dose of each reading that has one
     ChainHead head;
     QString timeUtc;  // when it was read
 };

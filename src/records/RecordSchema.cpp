@@ -90,6 +90,23 @@ const QList<TableSchema>& recordTables()
           text("operator"), text("program_version")},
          2,
          {QStringLiteral("calibrations_key(lot, reader_serial, wavelength)")}},
+        // The terms a batch is read under: the end of irradiation, the
+        // product's dose limits and the decision rule; the latest row holds.
+        {QStringLiteral("batch_terms"),
+         {text("time_utc"), integer("batch"), text("irradiated_utc"), real("limit_low_kgy"), real("limit_high_kgy"),
+          text("decision_rule"), text("operator"), text("program_version")},
+         2,
+         {QStringLiteral("batch_terms_batch(batch)")}},
+        // The dose of a reading from a calibration; a later calibration's dose
+        // of the same reading supersedes it.
+        {QStringLiteral("doses"),
+         {text("time_utc"), integer("reading"), integer("batch"), text("dosimeter_id"), integer("calibration"),
+          text("lot"), integer("lot_row"), real("a0"), real("thickness_mm"), integer("own_thickness"), real("response"),
+          real("dose_kgy"), real("u_fit_kgy"), real("u_read_kgy"), real("u_ref_kgy"), real("u_thick_kgy"),
+          real("u_c_kgy"), real("expanded_kgy"), text("flags"), text("decision"), integer("supersedes"),
+          text("program_version")},
+         2,
+         {QStringLiteral("doses_reading(reading)"), QStringLiteral("doses_batch(batch)")}},
         {QStringLiteral("approvals"),
          {text("time_utc"), integer("calibration"), text("approver_login"), text("approver_name"), text("reason"),
           integer("supersedes"), text("program_version")},

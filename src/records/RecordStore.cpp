@@ -580,13 +580,26 @@ std::optional<qint64> RecordStore::appendBatch(const BatchRecord& batch, QString
 
 std::optional<qint64> RecordStore::appendReading(const ReadingRecord& reading, const EventRecord& event, QString* why)
 {
+    return appendReading(reading, event, nullptr, why);
+}
+
+std::optional<qint64> RecordStore::appendReading(const ReadingRecord& reading, const EventRecord& event,
+                                                 const RowsFor& more, QString* why)
+{
     return transaction(
         [&](Tail& tail, QString* w) {
             if (!insertRow(QStringLiteral("readings"), readingValues(reading), tail, w))
                 return false;
+            const qint64 readingSeq = tail.seq;
             EventRecord e = event;
-            e.reading = tail.seq;
-            return insertRow(QStringLiteral("events"), eventValues(e), tail, w);
+            e.reading = readingSeq;
+            if (!insertRow(QStringLiteral("events"), eventValues(e), tail, w))
+                return false;
+            if (more)
+                for (const auto& [table, values] : more(readingSeq))
+                    if (!insertRow(table, values, tail, w))
+                        return false;
+            return true;
         },
         why);
 }

@@ -74,6 +74,11 @@ public:
     // The reading and its capture (or re-read/correction) event, together.
     std::optional<qint64> appendReading(const ReadingRecord& reading, const EventRecord& event,
                                         QString* why);
+    // The same with further rows in the same transaction, made from the
+    // reading's seq once it is known (its dose, say).
+    using RowsFor = std::function<QList<std::pair<QString, QVariantList>>(qint64 readingSeq)>;
+    std::optional<qint64> appendReading(const ReadingRecord& reading, const EventRecord& event, const RowsFor& more,
+                                        QString* why);
     std::optional<qint64> appendFilterCheck(const FilterCheckRecord& check, QString* why);
     std::optional<qint64> appendEvent(const EventRecord& event, QString* why);
     // Rows of any tables, in one transaction: `values` follow each table's

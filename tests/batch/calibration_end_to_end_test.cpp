@@ -2,7 +2,10 @@
 // faster than life): unirradiated films give the lot's background, 5 dose
 // levels × 3 films of a known response curve are read hands-free,
 // calibrated and approved, and 10 films of unknown dose then each get a dose
-// from kalvor-batch dose that lies within its expanded uncertainty of the truth.
+// from kalvor-batch dose that lies within its expanded uncertainty of the
+// truth. Films read before the approval get their doses once with dose
+// --batch; a production batch of 20 positioned films with dose limits gets
+// each dose, its decision and the dose map in its export.
 #include "batch/BatchProcessSupport.h"
 
 #include <QJsonArray>
@@ -40,9 +43,9 @@ ToolRun tool(const Sandbox& box, const QStringList& args)
 
 // A batch read hands-free: each film slid in, confirmed, taken out.
 void readBatch(const Sandbox& box, Hand& hand, const QString& store, const QString& name, const QString& prefix,
-               const QList<double>& films)
+               const QList<double>& films, const QStringList& more = {})
 {
-    Child batch(box, "kalvor-batch", {"--batch", name, "--prefix", prefix, "--store", store}, name);
+    Child batch(box, "kalvor-batch", QStringList{"--batch", name, "--prefix", prefix, "--store", store} + more, name);
     ASSERT_TRUE(waitForOutput(batch, "connected to KALVOR", 10000)) << batch.standardError().toStdString();
     for (double a : films) {
         ASSERT_TRUE(hand.put("film", QByteArray::number(a, 'f', 4)));
@@ -99,6 +102,9 @@ TEST(CalibrationEndToEnd, ApprovedCalibrationGivesEachUnknownFilmItsDoseWithinU)
 
     r = tool(box, {"dose", "--lot", "L1", "--absorbance", "1.0", "--socket", box.socketPath(), "--store", store});
     EXPECT_EQ(r.status, 1) << "a draft gives no dose";
+    // Two films of the lot read before the approval.
+    readBatch(box, hand, store, QStringLiteral("early"), QStringLiteral("P-"), {absorbance(30), absorbance(45)},
+              {"--lot", "L1"});
     r = tool(box, {"approve", QString::number(id), "--reason", "calibration of lot L1", "--operator", "QA", "--store", store});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();
 
@@ -129,6 +135,51 @@ TEST(CalibrationEndToEnd, ApprovedCalibrationGivesEachUnknownFilmItsDoseWithinU)
         worst = std::max(worst, std::abs(d - truth[i]) / U);
     }
     std::printf("[ doses    ] 10 films: the largest |dose - truth| is %.2f U\n", worst);
+
+    // Read before the approval: their doses come once, with dose --batch.
+    r = tool(box, {"dose", "--batch", "early", "--store", store});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("2 doses added")) << r.out.toStdString();
+    r = tool(box, {"dose", "--batch", "early", "--store", store});
+    EXPECT_TRUE(r.out.contains("0 doses added, 2 readings had their dose already")) << r.out.toStdString();
+
+    // A production batch: 20 films with their positions, limits 20..45 kGy.
+    QByteArray ids = "id,position\n";
+    QList<double> prodTruth, prodFilms;
+    std::uniform_real_distribution<double> mapped(15.0, 50.0);
+    for (int i = 0; i < 20; ++i) {
+        prodTruth << mapped(random);
+        prodFilms << absorbance(prodTruth.last());
+        ids += QStringLiteral("M-%1,%2-%3\n").arg(i + 1, 2, 10, QLatin1Char('0')).arg(i < 10 ? "top" : "bottom").arg(i % 10).toUtf8();
+    }
+    const QString idsFile = box.dir() + QStringLiteral("/map.csv");
+    Sandbox::writeFile(idsFile, ids);
+    readBatch(box, hand, store, QStringLiteral("prod"), QStringLiteral("M-"), prodFilms,
+              {"--lot", "L1", "--ids", idsFile, "--limits", "20..45"});
+    const QString csv = box.dir() + QStringLiteral("/prod.csv");
+    r = tool(box, {"export", "--batch", "prod", "--csv", csv, "--store", store});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    QList<QByteArray> lines = Sandbox::readAll(csv).split('\n');
+    const QList<QByteArray> header = lines.takeFirst().trimmed().split(',');
+    const auto col = [&](const char* name) { return int(header.indexOf(QByteArray(name))); };
+    int rows = 0;
+    for (const QByteArray& line : std::as_const(lines)) {
+        if (line.trimmed().isEmpty())
+            continue;
+        const QList<QByteArray> f = line.trimmed().split(',');
+        const int i = f[col("dosimeter_id")].mid(2).toInt() - 1;
+        ASSERT_TRUE(i >= 0 && i < 20) << line.toStdString();
+        const double d = f[col("dose_kGy")].toDouble();
+        const double U = f[col("U_kGy")].toDouble();
+        EXPECT_LE(std::abs(d - prodTruth[i]), U) << line.toStdString();
+        const char* decision = prodTruth[i] < 20 ? "below" : prodTruth[i] > 45 ? "above" : "pass";
+        if (std::abs(prodTruth[i] - 20) > U && std::abs(prodTruth[i] - 45) > U)
+            EXPECT_EQ(f[col("decision")], QByteArray(decision)) << line.toStdString();
+        EXPECT_EQ(f[col("position")], QStringLiteral("%1-%2").arg(i < 10 ? "top" : "bottom").arg(i % 10).toUtf8());
+        EXPECT_EQ(f[col("calibration")].toLongLong(), id);
+        ++rows;
+    }
+    EXPECT_EQ(rows, 20);
 
     Child verify(box, "kalvor-batch", {"verify", "--store", store}, QStringLiteral("verify"));
     EXPECT_EQ(verify.waitExit(30000), std::optional<int>(0)) << verify.standardError().toStdString();
