@@ -4,6 +4,7 @@
 #include "records/CsvExport.h"
 #include "records/RecordStore.h"
 #include "batch/DoseAssessment.h"
+#include "records/Calibrations.h"
 #include "batchwin/BatchDialog.h"
 #include "batchwin/IdListEditor.h"
 #include "batchwin/ReasonDialog.h"
@@ -135,6 +136,7 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setStretchLastSection(true);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->setAlternatingRowColors(true);
 
     auto* linkRow = new QHBoxLayout;
@@ -534,6 +536,10 @@ void BatchWindow::showBatch()
             records_.setDoses(session_.doses());
             records_.setRecords(session_.records());
         }
+        // Dose columns for a batch of a lot in the store; an absorbance batch has none.
+        const bool doses = !session_.doses().isEmpty() || (!b.lot.isEmpty() && currentLot(session_.store(), b.lot));
+        for (int c : {RecordTableModel::Dose, RecordTableModel::DoseU, RecordTableModel::Decision})
+            table_->setColumnHidden(c, !doses);
     }
     wavelengthWarning_->setVisible(!session_.wavelengthWarning().isEmpty());
     wavelengthWarning_->setText(tr("The wavelength changed during this batch (%1): records before and after it were read at different wavelengths.")
@@ -613,9 +619,13 @@ void BatchWindow::showCapture()
         text = tr("Open a batch to start.");
     } else {
         switch (m.state()) {
-        case CaptureState::Empty:
-            text = refusal_.isEmpty() ? tr("Insert the next film.") : refusal_ + QLatin1Char(' ') + tr("Insert the next film.");
+        case CaptureState::Empty: {
+            const QString next = session_.attention().kind == Attention::Kind::None
+                                     ? tr("Insert the next film.")
+                                     : tr("Deal with the message above before the next film.");
+            text = refusal_.isEmpty() ? next : refusal_ + QLatin1Char(' ') + next;
             break;
+        }
         case CaptureState::Settling:
             text = m.window().readings().size() < m.rule().count
                        ? tr("Reading %1: %2 of %3 readings so far...").arg(m.currentId()).arg(m.window().readings().size()).arg(m.rule().count)
@@ -635,7 +645,9 @@ void BatchWindow::showCapture()
             text = tr("A film was in the head when the link came up: remove it, or press Capture (F5) to read it as %1.").arg(session_.nextId());
             break;
         case CaptureState::Blocked:
-            text = m.blockedBecause();
+            text = session_.attention().kind == Attention::Kind::None
+                       ? m.blockedBecause()
+                       : tr("The film in the head waits; it is read once the message above is dealt with.");
             break;
         }
     }
