@@ -403,7 +403,9 @@ QString BatchSession::blockReason(bool reread) const
         return QStringLiteral("Not read: %1.").arg(zero);
     if (!drift_.isEmpty())
         return QStringLiteral("Not read: %1.").arg(drift_);
-    if (!reread && refusal_ && scanned_.isEmpty())
+    // The refused film itself, still in the head, may be read again (the
+    // head's button or Capture): that is the decision its ID waits for.
+    if (!reread && refusal_ && scanned_.isEmpty() && machine_.state() != CaptureState::Refused)
         return QStringLiteral("Not read: film %1 was not stored (%2). Decide first: read %1 again, or void it.")
             .arg(refusal_->first, refusal_->second);
     return {};

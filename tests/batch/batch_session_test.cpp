@@ -128,6 +128,15 @@ TEST_F(BatchSessionTest, ARefusedFilmsIdIsNeverHandedToTheNextFilmWithoutADecisi
     for (int i = 0; i < 3; ++i)
         kalvor.reading(QStringLiteral(">3.0"), QStringLiteral("over-range"));
     settle();
+    // Still in the head, the refused film is read again with the head's button.
+    kalvor.reader.set(QStringLiteral("button"), QStringLiteral("1"));
+    settle();
+    kalvor.reader.set(QStringLiteral("button"), QStringLiteral("0"));
+    EXPECT_EQ(session->machine().state(), CaptureState::Settling);
+    EXPECT_EQ(session->machine().currentId(), QStringLiteral("F-001"));
+    for (int i = 0; i < 3; ++i)
+        kalvor.reading(QStringLiteral(">3.0"), QStringLiteral("over-range"));
+    settle();
     film(false);
     ASSERT_EQ(session->attention().kind, Attention::Kind::Refused);
     EXPECT_EQ(session->attention().refusedId, QStringLiteral("F-001"));
