@@ -25,7 +25,9 @@ int decimalsFor(double u)
     return std::clamp(1 - int(std::floor(std::log10(u))), 0, 4);
 }
 
-QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
+QString decimalText(double value, int decimals) { return QString::number(value, 'f', decimals); }
+
+QString counted(qsizetype n, const QString& noun) { return QStringLiteral("%1 %2%3").arg(n).arg(noun, n == 1 ? QString() : QStringLiteral("s")); }
 
 namespace {
 
@@ -108,7 +110,7 @@ std::optional<ReportData> readReport(const RecordStore& store, const QString& ba
         if (doses.contains(r.seq))
             row.dose = doses.value(r.seq);
         data.rows << row;
-        addOnce(data.readers, QStringLiteral("%1 %2, gain %3").arg(r.readerModel, r.readerSerial, r.readerGain));
+        addOnce(data.readers, QStringLiteral("%1, serial %2, gain %3").arg(r.readerModel, r.readerSerial, r.readerGain));
         addOnce(data.wavelengths, r.wavelength);
         if (data.firstReadUtc.isEmpty() || r.timeUtc < data.firstReadUtc)
             data.firstReadUtc = r.timeUtc;

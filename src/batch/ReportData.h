@@ -66,7 +66,7 @@ struct ReportData {
     records::BatchRecord batch;
     std::optional<records::LotRecord> lot;  // the lot's definition the doses used, else its current one
     std::optional<records::BatchTermsRecord> terms;
-    QStringList readers;      // "KALVOR 1500, gain 1.9" of the current records
+    QStringList readers;      // "KALVOR, serial 1500, gain 1.9" of the current records
     QStringList wavelengths;
     QString firstReadUtc, lastReadUtc;
 
@@ -90,6 +90,8 @@ std::optional<ReportData> readReport(const records::RecordStore& store, const QS
 // digits of the uncertainty (GUM 7.2.6), 0 to 4.
 int decimalsFor(double uncertainty);
 // The number with that many digits after a decimal point, whatever the locale.
-QString fixed(double value, int decimals);
+QString decimalText(double value, int decimals);
+// "1 page", "3 pages".
+QString counted(qsizetype n, const QString& noun);
 
 } // namespace kalvor::batch

@@ -17,11 +17,10 @@ EventRecord reportEvent(const ReportData& data, const QString& path, const QByte
     e.timeUtc = utcNow();
     e.kind = event::Report;
     e.batch = data.batch.seq;
-    e.detail = QStringLiteral("report of batch %1 (%2 dosimeters, %3 pages) to %4; sha256 %5; chain head row %6, hash %7")
-                   .arg(data.batch.name)
-                   .arg(data.rows.size() + data.voided.size())
-                   .arg(pages)
-                   .arg(QFileInfo(path).absoluteFilePath(), QString::fromLatin1(sha256Hex))
+    e.detail = QStringLiteral("report of batch %1 (%2, %3) to %4; sha256 %5; chain head row %6, hash %7")
+                   .arg(data.batch.name, counted(data.rows.size() + data.voided.size(), QStringLiteral("dosimeter")),
+                        counted(pages, QStringLiteral("page")), QFileInfo(path).absoluteFilePath(),
+                        QString::fromLatin1(sha256Hex))
                    .arg(data.head.rows)
                    .arg(QString::fromLatin1(data.head.hash));
     e.operatorName = operatorName;

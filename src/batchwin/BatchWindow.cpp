@@ -347,7 +347,7 @@ bool BatchWindow::reportTo(const QString& path)
         showMessage(tr("The report failed: %1").arg(why));
         return false;
     }
-    statusBar()->showMessage(tr("Report of %n pages written to %1 and recorded", nullptr, written->pages).arg(path), 15000);
+    statusBar()->showMessage(tr("Report of %1 written to %2 and recorded").arg(counted(written->pages, tr("page")), path), 15000);
     return true;
 }
 

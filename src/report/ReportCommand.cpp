@@ -85,12 +85,12 @@ int runReport(const QStringList& arguments, QTextStream& out, QTextStream& err)
         err << "kalvor-batch report: " << terminalText(why) << Qt::endl;
         return exitcode::Failed;
     }
-    out << terminalText(QStringLiteral("%1 of batch %2 (%3 dosimeters, %4 pages) written to %5; SHA-256 %6; made from "
-                                       "chain head row %7, hash %8")
-                            .arg(reportTitle(*data), data->batch.name)
-                            .arg(data->rows.size() + data->voided.size())
-                            .arg(written->pages)
-                            .arg(p.value(pdf), QString::fromLatin1(written->sha256))
+    out << terminalText(QStringLiteral("%1 of batch %2 (%3, %4) written to %5; SHA-256 %6; made from chain head row "
+                                       "%7, hash %8")
+                            .arg(reportTitle(*data), data->batch.name,
+                                 counted(data->rows.size() + data->voided.size(), QStringLiteral("dosimeter")),
+                                 counted(written->pages, QStringLiteral("page")), p.value(pdf),
+                                 QString::fromLatin1(written->sha256))
                             .arg(data->head.rows)
                             .arg(QString::fromLatin1(data->head.hash)))
         << Qt::endl;

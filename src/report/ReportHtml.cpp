@@ -33,7 +33,7 @@ const QString kMmInv = QStringLiteral("mm<sup>-1</sup>");
 
 QString num(double v, int decimals)
 {
-    QString text = fixed(v, decimals);
+    QString text = decimalText(v, decimals);
     if (text.startsWith(QLatin1Char('-')) && text.count(QLatin1Char('0')) == text.size() - (decimals > 0 ? 2 : 1))
         text.remove(0, 1);  // -0.000: a value that rounds to zero has no sign
     return text;
