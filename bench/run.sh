@@ -9,7 +9,7 @@ build=${1:-build}
 bin="$build/bench"
 results="$bin/results"
 
-for name in reading link memory batch settle calib; do
+for name in reading link memory batch settle calib report; do
     if [ ! -x "$bin/kalvor_bench_$name" ]; then
         echo "bench/run.sh: $bin/kalvor_bench_$name is missing; build with Google Benchmark" \
              "(Debian package libbenchmark-dev) installed: make build" >&2
@@ -19,7 +19,7 @@ done
 mkdir -p "$results" || exit 1
 
 status=0
-for name in reading link memory batch settle calib; do
+for name in reading link memory batch settle calib report; do
     echo "running kalvor_bench_$name ..."
     rm -f "$results/$name.json"
     if ! "$bin/kalvor_bench_$name" --benchmark_counters_tabular=true \
@@ -33,7 +33,7 @@ done
 echo
 
 set --
-for name in reading link memory batch settle calib; do
+for name in reading link memory batch settle calib report; do
     [ -f "$results/$name.json" ] && set -- "$@" "$results/$name.json"
 done
 awk '
@@ -97,6 +97,8 @@ END {
     }
     b = "BM_CalibDose"
     row("calib: a dose and its budget", cell(b, "measured_us", "us"), "-", "-", limit(b, "limit_us", "< ", " us"), verdict(b))
+    b = "BM_Report500"
+    row("report: PDF of 500 dosimeters", cell(b, "measured_ms", "ms"), "-", "-", limit(b, "limit_ms", "< ", " ms"), verdict(b))
     print ""
     printf "floors: 1200 x 4 and 2209 + 512 virtual port calls on the same instant port; echo of\n"
     printf "the same line over a Unix socket pair. Bus: about 1 us per ISA port access.\n"
@@ -115,6 +117,10 @@ END {
         printf "settle: %d films on the virtual-clock reader; floor column = the rule without the trend check. Mean deviation %.5f (without: %.5f); seconds from insertion to stored %.2f (without: %.2f).\n",
             get("BM_SettledRule", "films"), get("BM_SettledRule", "bias"), get("BM_SettledRule", "old_bias"),
             get("BM_SettledRule", "seconds"), get("BM_SettledRule", "old_seconds")
+    if (has("BM_Report500", "render_ms"))
+        printf "report: %d dosimeters, %d pages; reading the store %s ms, making the PDF %s ms (medians).\n",
+            get("BM_Report500", "dosimeters"), get("BM_Report500", "pages"),
+            fix(get("BM_Report500", "read_ms")), fix(get("BM_Report500", "render_ms"))
     exit bad
 }' /dev/null "$@" || status=1
 echo "results: $results"

@@ -1,9 +1,11 @@
 #!/bin/bash
 # Takes the README's screenshots on a private X server (Xvfb on the first free
 # display) with openbox, driving KALVOR on the simulated reader from the
-# keyboard and kalvor-link. Needs Xvfb, openbox, xdotool, xwininfo, xprop and
-# ImageMagick (Debian: xvfb openbox xdotool x11-utils imagemagick; `make
-# screenshots` installs them).
+# keyboard and kalvor-link, then kalvor-batch on a batch of a calibrated lot
+# (its window, and the first page of the batch's report). Needs Xvfb,
+# openbox, xdotool, xwininfo, xprop, ImageMagick and pdftoppm (Debian: xvfb
+# openbox xdotool x11-utils imagemagick poppler-utils; `make screenshots`
+# installs them).
 # Usage: tools/take-screenshots.sh [builddir] [outdir]
 set -eu
 BUILD=${1:-build}
@@ -23,12 +25,13 @@ need "a window manager (package openbox)" openbox
 need "xdotool (package xdotool)" xdotool
 need "xwininfo and xprop (package x11-utils)" xwininfo xprop
 need "ImageMagick (package imagemagick)" import convert
+need "pdftoppm (package poppler-utils)" pdftoppm
 if [ -n "$missing" ]; then
     echo "take-screenshots.sh: missing: ${missing#, }" >&2
-    echo "Install them with: apt-get install xvfb openbox xdotool x11-utils imagemagick (or: make screenshots)" >&2
+    echo "Install them with: apt-get install xvfb openbox xdotool x11-utils imagemagick poppler-utils (or: make screenshots)" >&2
     exit 1
 fi
-for f in "$BUILD/kalvor" "$BUILD/kalvor-link"; do
+for f in "$BUILD/kalvor" "$BUILD/kalvor-link" "$BUILD/kalvor-batch"; do
     [ -x "$f" ] || { echo "take-screenshots.sh: $f is not built (make build)" >&2; exit 1; }
 done
 
@@ -110,3 +113,62 @@ main; xdotool key alt+h; sleep 0.4; xdotool key a
 shot about-box.png "About KALVOR"
 xdotool key Escape
 "$L" get A WL na nb nc
+
+# kalvor-batch on a calibrated lot: the lot, 5 dose levels x 3 films of a known
+# response read hands-free, the calibration fitted and approved, then a
+# production batch of positioned films with dose limits.
+B="$BUILD/kalvor-batch"
+S="$TMP/records.sqlite"
+# The LED of the head, waited for up to 15 s.
+waitled() {
+    for _ in $(seq 150); do
+        [ "$("$L" get -t simulator:led)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    echo "take-screenshots.sh: the head's LED did not turn $1" >&2
+    return 1
+}
+# A film of dose $1 kGy (A0 0.150, 0.1 mm, k = 20 (1 - e^(-0.02 D)) per mm) slid in
+# until its record is confirmed, then taken out.
+film() {
+    "$L" put simulator:film "$(awk -v d="$1" 'BEGIN { printf "%.4f", 0.150 + 0.1 * 20 * (1 - exp(-0.02 * d)) }')" >/dev/null
+    waitled 1
+    "$L" put simulator:dosimeter none >/dev/null
+    waitled 0
+}
+"$L" put simulator:dosimeter none >/dev/null
+"$L" put simulator:holder film >/dev/null
+"$L" put reader:zero 1 >/dev/null
+sleep 3
+"$B" lot add EBT3-0512 --thickness 0.1 --thickness-u 0.002 --background 0.150 --wavelength 510 \
+    --type "radiochromic film" --store "$S" >/dev/null
+printf 'id,dose_kGy\n' >"$TMP/doses.csv"
+n=0
+for d in 5 10 20 40 60; do
+    for _ in 1 2 3; do n=$((n + 1)); printf 'C-%03d,%s\n' "$n" "$d" >>"$TMP/doses.csv"; done
+done
+"$B" --batch cal-2026-12 --operator ann --prefix C- --store "$S" >"$TMP/cal.log" 2>&1 &
+CAL=$!
+waitwin '^KALVOR batch reading$' >/dev/null
+sleep 2
+for d in 5 5 5 10 10 10 20 20 20 40 40 40 60 60 60; do film "$d"; done
+kill "$CAL"; wait "$CAL" || true
+ID=$("$B" calibrate --lot EBT3-0512 --batch cal-2026-12 --doses "$TMP/doses.csv" --model exp --reference-u 1.5 \
+    --json --store "$S" | sed -n 's/^ *"calibration": \([0-9]*\),*$/\1/p')
+"$B" approve "$ID" --reason "calibration of lot EBT3-0512, reader 1500 at 510 nm" --operator "M. Weber (QA)" \
+    --store "$S" >/dev/null
+printf 'id,position\n' >"$TMP/map.csv"
+for i in 1 2 3 4 5 6 7 8; do printf 'P-%02d,%s-%s\n' "$i" "$([ "$i" -le 4 ] && echo top || echo bottom)" "$(((i - 1) % 4 + 1))" >>"$TMP/map.csv"; done
+"$B" --batch prod-2026-12-07 --operator ann --lot EBT3-0512 --ids "$TMP/map.csv" --limits 20..45 \
+    --irradiated "$(date -d '-2 hours' +%Y-%m-%dT%H:%M)" --store "$S" >"$TMP/prod.log" 2>&1 &
+PROD=$!
+BATCHWIN=$(waitwin '^KALVOR batch reading$')
+sleep 2
+for d in 31.2 27.8 24.5 22.1 36.4 33.0 29.7 18.6; do film "$d"; done
+sleep 1
+xdotool windowactivate --sync "$BATCHWIN" 2>/dev/null || true
+shot batch-window.png "KALVOR batch reading"
+kill "$PROD"; wait "$PROD" || true
+"$B" report --batch prod-2026-12-07 --pdf "$TMP/report.pdf" --operator "M. Weber (QA)" \
+    --lab-name "Irradiation Laboratory, Quality Control" --lab-address "1 Beam Road\\n12345 Town" --store "$S"
+pdftoppm -png -r 80 -f 1 -l 1 -singlefile "$TMP/report.pdf" "$OUT/report-page"

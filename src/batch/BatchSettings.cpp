@@ -13,6 +13,41 @@ QString BatchSettings::filePath()
     return QDir::cleanPath(config) + QStringLiteral("/KALVOR/kalvor-batch.conf");
 }
 
+QStringList BatchSettings::filesInOrder()
+{
+    QStringList files{filePath()};
+    QStringList dirs;
+    for (const QString& dir : qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (QDir::isAbsolutePath(dir))
+            dirs << dir;
+    if (dirs.isEmpty())
+        dirs << QStringLiteral("/etc/xdg");
+    for (const QString& dir : std::as_const(dirs))
+        files << QDir::cleanPath(dir + QStringLiteral("/KALVOR/kalvor-batch.conf"));
+    files.removeDuplicates();
+    return files;
+}
+
+namespace {
+
+QString firstValue(const QString& key)
+{
+    for (const QString& file : BatchSettings::filesInOrder()) {
+        const QSettings s(file, QSettings::IniFormat);
+        if (!s.contains(key))
+            continue;
+        // An unquoted value with commas reads as a list: it is one text.
+        const QVariant v = s.value(key);
+        return v.typeId() == QMetaType::QStringList ? v.toStringList().join(QStringLiteral(", ")) : v.toString();
+    }
+    return {};
+}
+
+} // namespace
+
+QString BatchSettings::labName() { return firstValue(QStringLiteral("Report/LabName")).trimmed(); }
+QString BatchSettings::labAddress() { return firstValue(QStringLiteral("Report/LabAddress")).trimmed(); }
+
 StabilityRule BatchSettings::rule()
 {
     QSettings s(filePath(), QSettings::IniFormat);

@@ -1,9 +1,13 @@
 #pragma once
 // kalvor-batch's own settings, kept apart from the reader program's:
-// $XDG_CONFIG_HOME/KALVOR/kalvor-batch.conf, section [Capture].
+// $XDG_CONFIG_HOME/KALVOR/kalvor-batch.conf, sections [Capture] and [Report].
+// [Report] (LabName, LabAddress) may also come from <dir>/KALVOR/kalvor-batch.conf
+// for each dir of $XDG_CONFIG_DIRS (/etc/xdg by default), set once for every
+// account; a key in the user's file wins, then the first folder's.
 #include "batch/Stability.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace kalvor::batch {
 
@@ -14,6 +18,12 @@ public:
     // The stored stability rule; the defaults for anything missing or out of range.
     static StabilityRule rule();
     static void setRule(const StabilityRule& rule);
+
+    // The files a value is looked up in, the user's first.
+    static QStringList filesInOrder();
+    // [Report] LabName and LabAddress (lines separated by \n in the file).
+    static QString labName();
+    static QString labAddress();
 };
 
 } // namespace kalvor::batch

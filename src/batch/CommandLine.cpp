@@ -2,6 +2,7 @@
 
 #include "batch/DoseAssessment.h"
 #include "batch/IdPlan.h"
+#include "batch/ReportRecord.h"
 #include "batch/Subcommand.h"
 #include "records/RecordStore.h"
 #include "core/PrintableText.h"
@@ -45,6 +46,7 @@ struct Parser {
     QCommandLineOption raw{QStringLiteral("raw"), QStringLiteral("export: cells exactly as stored; without it, a text cell that begins with =, +, -, @, a tab or a carriage return gets a ' before it, so that spreadsheets do not run it as a formula (plain numbers stay as they are)."), QString()};
     QCommandLineOption expect{QStringLiteral("expect"), QStringLiteral("verify: a chain head kept from before (the last hash verify or an export's chain file gave): the last row, or the row of --at, must have this hash."), QStringLiteral("HASH")};
     QCommandLineOption at{QStringLiteral("at"), QStringLiteral("verify: the row that --expect names (default: the last row)."), QStringLiteral("ROW")};
+    QCommandLineOption report{QStringLiteral("report"), QStringLiteral("verify: whether FILE is a report as issued from this store (its SHA-256 is in a report event) and whether the store still holds every row it was made from."), QStringLiteral("FILE")};
     QCommandLineOption store{QStringLiteral("store"), QStringLiteral("The record store (default: $XDG_DATA_HOME/KALVOR/records.sqlite)."), QStringLiteral("FILE")};
     QCommandLineOption socket{QStringLiteral("socket"), QStringLiteral("The link socket of KALVOR (default: $XDG_RUNTIME_DIR/KALVOR/link.sock)."), QStringLiteral("PATH")};
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")};
@@ -60,16 +62,17 @@ struct Parser {
             "  export   writes readings as CSV: --csv FILE with --batch NAME and/or --from/--to; beside\n"
             "           FILE, FILE.chain names the chain head it was read from\n"
             "  verify   checks the record store: SQLite's integrity check, its tables and triggers, the\n"
-            "           hash chain of every row, and with --expect a chain head kept from before\n")
+            "           hash chain of every row, and with --expect a chain head kept from before;\n"
+            "           with --report FILE, whether FILE is a report as issued and its rows are all there\n")
             + commandSummaries() + QStringLiteral(
             "export and verify open the store read-only and leave no file beside it.\n"
             "\n"
-            "Exit status: 0 done (verify: the store is intact), 1 verify found damage or a kept head that\n"
-            "does not match, export failed or a fit was refused, 2 usage error, 3 another kalvor-batch\n"
-            "window is open, 4 the record store cannot be opened."));
+            "Exit status: 0 done (verify: the store is intact), 1 verify found damage, a kept head that\n"
+            "does not match or a report not as issued, export or report failed or a fit was refused,\n"
+            "2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
-        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &irradiated, &limits, &guardBand, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &store, &socket, &help, &version})
+        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &irradiated, &limits, &guardBand, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &report, &store, &socket, &help, &version})
             p.addOption(*o);
     }
 };
@@ -174,6 +177,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
     case CommandLine::Mode::Verify:
         if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.batch, &parser.csv, &parser.from, &parser.to, &parser.raw}, QStringLiteral("verify")))
             return *bad;
+        if (p.isSet(parser.report)) {
+            if (p.isSet(parser.expect) || p.isSet(parser.at))
+                return failed(QStringLiteral("--report goes without --expect and --at: the report's event names its chain head"));
+            cl.reportFile = p.value(parser.report);
+            if (cl.reportFile.isEmpty())
+                return failed(QStringLiteral("--report needs a file name"));
+            return cl;
+        }
         if (p.isSet(parser.expect)) {
             const QString hash = p.value(parser.expect).trimmed().toLower();
             if (!QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(hash).hasMatch())
@@ -191,7 +202,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         }
         return cl;
     case CommandLine::Mode::Export: {
-        if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.expect, &parser.at}, QStringLiteral("export")))
+        if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.expect, &parser.at, &parser.report}, QStringLiteral("export")))
             return *bad;
         cl.raw = p.isSet(parser.raw);
         if (!p.isSet(parser.csv) || p.value(parser.csv).isEmpty())
@@ -219,7 +230,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     if (auto bad = notFor({&parser.csv, &parser.from, &parser.to, &parser.raw}, QStringLiteral("the batch window (use the export command)")))
         return *bad;
-    if (auto bad = notFor({&parser.expect, &parser.at}, QStringLiteral("the batch window (use the verify command)")))
+    if (auto bad = notFor({&parser.expect, &parser.at, &parser.report}, QStringLiteral("the batch window (use the verify command)")))
         return *bad;
     cl.batchGiven = p.isSet(parser.batch);
     if (!cl.batchGiven) {
@@ -266,19 +277,15 @@ CommandLine parseCommandLine(const QStringList& arguments)
 }
 
 namespace {
-
-// Reading a store read-only, again when it changed while it was read (a
-// kalvor-batch window that checkpointed or closed meanwhile): `read` gives
-// the exit status of the attempt, or nothing when it went through.
 constexpr int kReadAttempts = 3;
+} // namespace
 
-int withStore(const CommandLine& cl, QTextStream& err,
-              const std::function<std::optional<int>(RecordStore&)>& read)
+int withReadOnlyStore(const QString& path, QTextStream& err, const std::function<std::optional<int>(RecordStore&)>& read)
 {
     for (int attempt = 1;; ++attempt) {
         RecordStore store;
         QString why;
-        if (store.open(cl.storePath, RecordStore::OpenMode::ReadOnly, &why) != RecordStore::OpenError::None) {
+        if (store.open(path, RecordStore::OpenMode::ReadOnly, &why) != RecordStore::OpenError::None) {
             err << "kalvor-batch: " << printableText(why) << Qt::endl;
             return exitcode::StoreError;
         }
@@ -286,11 +293,45 @@ int withStore(const CommandLine& cl, QTextStream& err,
         if (!store.changedSinceOpen())
             return status.value_or(exitcode::Ok);
         if (attempt == kReadAttempts) {
-            err << "kalvor-batch: " << printableText(cl.storePath)
+            err << "kalvor-batch: " << printableText(path)
                 << ": the store kept changing while it was read; try again" << Qt::endl;
             return exitcode::Failed;
         }
     }
+}
+
+namespace {
+
+int withStore(const CommandLine& cl, QTextStream& err, const std::function<std::optional<int>(RecordStore&)>& read)
+{
+    return withReadOnlyStore(cl.storePath, err, read);
+}
+
+// verify --report FILE: the file against the report events of the store.
+int verifyReport(const CommandLine& cl, QTextStream& out, QTextStream& err)
+{
+    QFile file(cl.reportFile);
+    constexpr qint64 kLargest = qint64(1) << 30;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kLargest) {
+        err << "kalvor-batch: cannot read " << printableText(cl.reportFile) << ": "
+            << (file.isOpen() ? QStringLiteral("larger than any report") : file.errorString()) << Qt::endl;
+        return exitcode::Failed;
+    }
+    const QByteArray bytes = file.readAll();
+    ReportCheck check;
+    const int read = withStore(cl, err, [&](RecordStore& store) -> std::optional<int> {
+        check = checkReport(store, bytes);
+        return std::nullopt;
+    });
+    if (read != exitcode::Ok)
+        return read;
+    const QString text = printableText(check.text(cl.reportFile));
+    if (!check.ok()) {
+        err << "kalvor-batch: " << text << Qt::endl;
+        return exitcode::Failed;
+    }
+    out << text << Qt::endl;
+    return exitcode::Ok;
 }
 
 } // namespace
@@ -342,6 +383,8 @@ int runExport(const CommandLine& cl, QTextStream& out, QTextStream& err)
 
 int runVerify(const CommandLine& cl, QTextStream& out, QTextStream& err)
 {
+    if (!cl.reportFile.isEmpty())
+        return verifyReport(cl, out, err);
     ChainReport report;
     const int read = withStore(cl, err, [&](RecordStore& store) -> std::optional<int> {
         report = verifyChain(store, cl.expect);

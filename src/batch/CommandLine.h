@@ -2,7 +2,7 @@
 // The command line of kalvor-batch:
 //   kalvor-batch [--batch NAME [--operator WHO] [--lot LOT] [--ids FILE] ...]
 //   kalvor-batch export (--batch NAME | --from WHEN | --to WHEN ...) --csv FILE [--raw]
-//   kalvor-batch verify [--expect HASH [--at ROW]]
+//   kalvor-batch verify [--expect HASH [--at ROW] | --report FILE]
 // export and verify run without a window and open the store read-only.
 #include "batch/BatchSession.h"
 #include "records/ChainVerifier.h"
@@ -11,6 +11,7 @@
 
 #include <QStringList>
 #include <QTextStream>
+#include <functional>
 
 namespace kalvor::batch {
 
@@ -43,6 +44,7 @@ struct CommandLine {
     bool raw = false;  // export: cells unchanged
 
     std::optional<KeptHead> expect;  // verify --expect [--at]
+    QString reportFile;              // verify --report
 };
 
 CommandLine parseCommandLine(const QStringList& arguments);
@@ -56,6 +58,11 @@ std::optional<QList<IdEntry>> readIdFile(const QString& path, QString* why);
 // day; as an upper bound, the end of it), 2026-12-07T14:30 (local time), or
 // with Z or an offset.
 std::optional<QDateTime> parseWhen(const QString& text, bool upperBound);
+
+// Reads the store at `path` read-only, again when it changed while it was
+// read (a window that checkpointed or closed meanwhile): `read` gives the
+// exit status of an attempt, or nothing when it went through.
+int withReadOnlyStore(const QString& path, QTextStream& err, const std::function<std::optional<int>(RecordStore&)>& read);
 
 int runExport(const CommandLine& cl, QTextStream& out, QTextStream& err);
 int runVerify(const CommandLine& cl, QTextStream& out, QTextStream& err);

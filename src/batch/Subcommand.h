@@ -2,7 +2,10 @@
 // The commands of kalvor-batch that run without a window, beside export and
 // verify: each parses its own options (after its name) and runs to an exit
 // status. They never touch the display. One line per command in
-// Subcommands.cpp lists them; each lives in a file of its own.
+// Subcommands.cpp lists them; each lives in a file of its own. A command
+// that draws (the PDF report) lives in a layer above this one: the program
+// adds it with addSubcommand() at start and runs it under a QGuiApplication
+// on the offscreen platform, still without a display.
 #include <QCommandLineParser>
 #include <QList>
 #include <QString>
@@ -21,9 +24,12 @@ struct Subcommand {
     const char* summary;  // one line for kalvor-batch --help
     // `arguments` start with the program's name, then what follows the command.
     int (*run)(const QStringList& arguments, QTextStream& out, QTextStream& err);
+    bool draws = false;  // needs a QGuiApplication (offscreen)
 };
 
 const QList<Subcommand>& subcommands();
+// Adds a command after those of Subcommands.cpp, before --help lists them.
+void addSubcommand(const Subcommand& command);
 
 // The commands, each in a file of its own.
 int runFit(const QStringList& arguments, QTextStream& out, QTextStream& err);        // FitCommand.cpp

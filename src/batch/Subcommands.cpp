@@ -6,10 +6,12 @@
 
 namespace kalvor::batch {
 
-const QList<Subcommand>& subcommands()
+namespace {
+
+QList<Subcommand>& commandList()
 {
     // One line per command, in the order --help lists them.
-    static const QList<Subcommand> list{
+    static QList<Subcommand> list{
         {"lot", "film lots: add NAME (or change it) with thickness and background, list them", runLot},
         {"calibrate", "fits a lot's calibration from a batch of films of known dose; stored as a draft", runCalibrate},
         {"approve", "approves a calibration, so that it gives doses", runApprove},
@@ -17,6 +19,16 @@ const QList<Subcommand>& subcommands()
         {"fit", "fits a calibration curve to a CSV file of doses and responses (see fit --help)", runFit},
     };
     return list;
+}
+
+} // namespace
+
+const QList<Subcommand>& subcommands() { return commandList(); }
+
+void addSubcommand(const Subcommand& command)
+{
+    if (!findSubcommand(QLatin1String(command.name)))
+        commandList().append(command);
 }
 
 const Subcommand* findSubcommand(const QString& name)

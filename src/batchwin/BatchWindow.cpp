@@ -10,6 +10,7 @@
 #include "batchwin/ReasonDialog.h"
 #include "batchwin/StripChart.h"
 #include "core/MessageSink.h"
+#include "report/IssueReport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -244,6 +245,8 @@ void BatchWindow::buildMenus()
     file->addSeparator();
     QAction* exportAction = file->addAction(tr("&Export CSV..."), this, &BatchWindow::exportCsv);
     exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    QAction* reportAction = file->addAction(tr("&Report..."), this, &BatchWindow::report);
+    reportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -320,6 +323,34 @@ void BatchWindow::exportCsv()
         showMessage(tr("The export failed: %1").arg(why));
     else
         statusBar()->showMessage(tr("%n readings written to %1", nullptr, *rows).arg(path), 15000);
+}
+
+void BatchWindow::report()
+{
+    if (!session_.hasBatch()) {
+        showMessage(tr("Open a batch first; any batch is reported with kalvor-batch report."));
+        return;
+    }
+    QString name = session_.batch().name;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]+")), QStringLiteral("_"));
+    const QString path = QFileDialog::getSaveFileName(this, tr("Report of the batch"), name + QStringLiteral(".pdf"),
+                                                      tr("PDF files (*.pdf)"));
+    if (!path.isEmpty())
+        reportTo(path);
+}
+
+bool BatchWindow::reportTo(const QString& path)
+{
+    QString why;
+    const std::optional<report::WrittenReport> written =
+        report::issueReport(session_.store(), session_.batch().name, path,
+                            {BatchSettings::labName(), BatchSettings::labAddress()}, session_.operatorName(), &why);
+    if (!written) {
+        showMessage(tr("The report failed: %1").arg(why));
+        return false;
+    }
+    statusBar()->showMessage(tr("Report of %1 written to %2 and recorded").arg(counted(written->pages, tr("page")), path), 15000);
+    return true;
 }
 
 void BatchWindow::editRule()

@@ -27,6 +27,10 @@ public:
     bool newBatch(const batch::BatchOptions& preset = {});
     void editIds();
     void exportCsv();
+    // File > Report: asks where, then reportTo().
+    void report();
+    // The batch's report as a PDF at `path`, recorded in the store; says why not.
+    bool reportTo(const QString& path);
     void editRule();
     void correctSelected();
     // Capture (F5): a film held in the head is read again, for a reason asked first.

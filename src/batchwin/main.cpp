@@ -1,17 +1,21 @@
 // kalvor-batch: reads radiochromic film dosimeters in batches through the
 // running KALVOR program, stores every record in a tamper-evident store, and
-// exports and verifies it. The window needs a display; export and verify do not.
+// exports, reports and verifies it. The window needs a display; the commands
+// do not: the report, which draws a PDF, runs on Qt's offscreen platform.
 #include "batch/CommandLine.h"
 #include "batch/Subcommand.h"
 #include "batchwin/BatchProgram.h"
 #include "core/MessageSink.h"
 #include "core/PrintableText.h"
+#include "report/ReportCommand.h"
 #include "ui/BoxMessageSink.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 #include <cstdio>
+#include <memory>
 
 using namespace kalvor;
 using namespace kalvor::batch;
@@ -21,8 +25,21 @@ int main(int argc, char** argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    addSubcommand(report::reportCommand());
     if (const Subcommand* command = findSubcommand(arguments.value(1))) {
-        QCoreApplication app(argc, argv);
+        // A command that draws gets a QGuiApplication on the offscreen
+        // platform, given as its only argument so that nothing of the
+        // command's own arguments is read as a Qt option; the others a
+        // QCoreApplication. Neither asks for a display.
+        int qtArgc = 3;
+        char platform[] = "-platform";
+        char offscreen[] = "offscreen";
+        char* qtArgv[] = {argv[0], platform, offscreen, nullptr};
+        std::unique_ptr<QCoreApplication> app;
+        if (command->draws)
+            app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
+        else
+            app = std::make_unique<QCoreApplication>(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("kalvor-batch"));
         QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
         QTextStream out(stdout);

@@ -91,6 +91,7 @@ inline const QString ReRead = QStringLiteral("re-read");
 inline const QString Correction = QStringLiteral("correction");
 inline const QString Refused = QStringLiteral("refused");
 inline const QString Export = QStringLiteral("export");
+inline const QString Report = QStringLiteral("report");
 inline const QString LinkLost = QStringLiteral("link-lost");
 inline const QString LinkBack = QStringLiteral("link-back");
 inline const QString WavelengthChange = QStringLiteral("wavelength-change");

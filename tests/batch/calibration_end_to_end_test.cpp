@@ -5,12 +5,16 @@
 // from kalvor-batch dose that lies within its expanded uncertainty of the
 // truth. Films read before the approval get their doses once with dose
 // --batch; a production batch of 20 positioned films with dose limits gets
-// each dose, its decision and the dose map in its export.
+// each dose, its decision and the dose map in its export, and in its PDF
+// report, read back with pdftotext, which verify --report then accepts and
+// a copy with one digit changed it rejects.
 #include "batch/BatchProcessSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <cmath>
 #include <random>
 
@@ -56,6 +60,28 @@ void readBatch(const Sandbox& box, Hand& hand, const QString& store, const QStri
     }
     EXPECT_EQ(batch.terminate(), std::optional<int>(0)) << batch.standardError().toStdString();
 }
+
+// The text of a PDF as pdftotext lays it out.
+QString pdfText(const QString& pdf)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Whether `shown` is `value` rounded to the digits it shows.
+bool shownAs(const QString& shown, double value)
+{
+    const qsizetype point = shown.indexOf(QLatin1Char('.'));
+    const int decimals = point < 0 ? 0 : int(shown.size() - point - 1);
+    return std::abs(shown.toDouble() - value) <= 0.5 * std::pow(10.0, -decimals) + 1e-9;
+}
+
+struct Mapped {
+    double dose = 0, uc = 0;
+    QString id, position;
+};
 
 } // namespace
 
@@ -163,6 +189,7 @@ TEST(CalibrationEndToEnd, ApprovedCalibrationGivesEachUnknownFilmItsDoseWithinU)
     const QList<QByteArray> header = lines.takeFirst().trimmed().split(',');
     const auto col = [&](const char* name) { return int(header.indexOf(QByteArray(name))); };
     int rows = 0;
+    QList<Mapped> exported;
     for (const QByteArray& line : std::as_const(lines)) {
         if (line.trimmed().isEmpty())
             continue;
@@ -177,9 +204,69 @@ TEST(CalibrationEndToEnd, ApprovedCalibrationGivesEachUnknownFilmItsDoseWithinU)
             EXPECT_EQ(f[col("decision")], QByteArray(decision)) << line.toStdString();
         EXPECT_EQ(f[col("position")], QStringLiteral("%1-%2").arg(i < 10 ? "top" : "bottom").arg(i % 10).toUtf8());
         EXPECT_EQ(f[col("calibration")].toLongLong(), id);
+        exported << Mapped{d, f[col("u_c_kGy")].toDouble(), QString::fromUtf8(f[col("dosimeter_id")]),
+                           QString::fromUtf8(f[col("position")])};
         ++rows;
     }
     EXPECT_EQ(rows, 20);
+
+    // Its report: every film's dose within U of the truth and its decision;
+    // D_min, D_max and DUR as the exported values give them.
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    const QString pdf = box.dir() + QStringLiteral("/prod.pdf");
+    r = tool(box, {"report", "--batch", "prod", "--pdf", pdf, "--lab-name", "Irradiation Lab <QA>", "--store", store});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QString text = pdfText(pdf);
+    EXPECT_TRUE(text.contains(QStringLiteral("Irradiation Lab <QA>"))) << "a name shows as written";
+    const QRegularExpression row(QStringLiteral("^\\s*M-(\\d\\d)\\s+(?:top|bottom)-\\d\\s+\\S+ \\S+\\s+\\d\\.\\d{3}\\s+"
+                                                "(\\d+\\.\\d+)\\s+(\\d+\\.\\d+)\\s+(pass|below|above)\\s*$"),
+                                 QRegularExpression::MultilineOption);
+    int reported = 0;
+    for (QRegularExpressionMatchIterator it = row.globalMatch(text); it.hasNext(); ++reported) {
+        const QRegularExpressionMatch m = it.next();
+        const int i = m.captured(1).toInt() - 1;
+        ASSERT_TRUE(i >= 0 && i < 20) << m.captured(0).toStdString();
+        const double d = m.captured(2).toDouble(), U = m.captured(3).toDouble();
+        EXPECT_LE(std::abs(d - prodTruth[i]), U) << m.captured(0).toStdString() << ": truly " << prodTruth[i];
+        if (std::abs(prodTruth[i] - 20) > U && std::abs(prodTruth[i] - 45) > U)
+            EXPECT_EQ(m.captured(4), QLatin1String(prodTruth[i] < 20 ? "below" : prodTruth[i] > 45 ? "above" : "pass"))
+                << m.captured(0).toStdString();
+    }
+    EXPECT_EQ(reported, 20) << text.toStdString();
+    ASSERT_EQ(exported.size(), 20);
+    const auto [low, high] = std::minmax_element(exported.begin(), exported.end(),
+                                                 [](const Mapped& a, const Mapped& b) { return a.dose < b.dose; });
+    const QRegularExpression extreme(QStringLiteral("([\\d.]+) ± ([\\d.]+) kGy, dosimeter (M-\\d\\d) at (\\S+)"));
+    for (const auto& [label, e] : {std::pair{"Lowest dose", *low}, std::pair{"Highest dose", *high}}) {
+        const qsizetype at = text.indexOf(QLatin1String(label));
+        const QRegularExpressionMatch m = extreme.match(text, at);
+        ASSERT_TRUE(at >= 0 && m.hasMatch()) << label;
+        EXPECT_TRUE(shownAs(m.captured(1), e.dose)) << label << " " << m.captured(0).toStdString() << ", exported " << e.dose;
+        EXPECT_TRUE(shownAs(m.captured(2), 2 * e.uc)) << label << " " << m.captured(0).toStdString();
+        EXPECT_EQ(m.captured(3), e.id) << label;
+        EXPECT_EQ(m.captured(4), e.position) << label;
+    }
+    const double dur = high->dose / low->dose;
+    const double durU = 2 * dur * std::hypot(high->uc / high->dose, low->uc / low->dose);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("= ([\\d.]+) ± ([\\d.]+) \\(U, k = 2")).match(text);
+    ASSERT_TRUE(m.hasMatch()) << text.toStdString();
+    EXPECT_TRUE(shownAs(m.captured(1), dur)) << m.captured(0).toStdString() << ", exported " << dur;
+    EXPECT_TRUE(shownAs(m.captured(2), durU)) << m.captured(0).toStdString() << ", exported " << durU;
+
+    // verify --report: the file as issued, and a copy with one digit changed.
+    r = tool(box, {"verify", "--report", pdf, "--store", store});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("still holds every row")) << r.out.toStdString();
+    QByteArray bytes = Sandbox::readAll(pdf);
+    const qsizetype digit = bytes.indexOf("/CreationDate (D:") + 17;
+    ASSERT_GT(digit, 17);
+    bytes[digit] = bytes[digit] == '9' ? '8' : char(bytes[digit] + 1);
+    const QString copy = box.dir() + QStringLiteral("/prod-copy.pdf");
+    Sandbox::writeFile(copy, bytes);
+    r = tool(box, {"verify", "--report", copy, "--store", store});
+    EXPECT_EQ(r.status, 1) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("is not a report issued from this store")) << r.err.toStdString();
 
     Child verify(box, "kalvor-batch", {"verify", "--store", store}, QStringLiteral("verify"));
     EXPECT_EQ(verify.waitExit(30000), std::optional<int>(0)) << verify.standardError().toStdString();

@@ -1,7 +1,8 @@
 // The batch window over a link server that the test drives as KALVOR would:
 // it shows the link, the reading and its status, the next ID (also a scanned
 // one), what the capture does, the stored records and the chart's readings;
-// F5 captures a film on a head without a sensor.
+// F5 captures a film on a head without a sensor; File > Report writes the
+// batch's report and records it.
 #include "batch/BatchSession.h"
 #include "records/RecordStore.h"
 #include "batchwin/BatchWindow.h"
@@ -14,6 +15,9 @@
 #include <QFrame>
 #include <QPushButton>
 #include <QTableView>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -147,6 +151,22 @@ private slots:
         readAgain->click();
         QVERIFY(!child<QFrame>("attention")->isVisible());
         QCOMPARE(text("nextId"), QStringLiteral("F-002"));
+    }
+
+    void reportsTheBatchAndRecordsTheReport()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        const QString pdf = dir.filePath(QStringLiteral("w1.pdf"));
+        QVERIFY(window->reportTo(pdf));
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        const QString out = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(out.contains(QStringLiteral("Absorbance report")), qPrintable(out));
+        QVERIFY2(out.contains(QRegularExpression(QStringLiteral("F-001 .* 0\\.612"))), qPrintable(out));
+        QCOMPARE(store.events().constLast().kind, event::Report);
+        QVERIFY(messages.messages.isEmpty());
     }
 
     void cleanupTestCase()
