@@ -35,6 +35,7 @@ struct Parser {
     QCommandLineOption readings{QStringLiteral("readings"), QStringLiteral("Consecutive readings that must agree before a film is stored (2-20; default 3)."), QStringLiteral("N")};
     QCommandLineOption band{QStringLiteral("band"), QStringLiteral("How far each of them may lie from their median, in absorbance (default 0.002)."), QStringLiteral("A")};
     QCommandLineOption timeout{QStringLiteral("timeout"), QStringLiteral("Seconds a film may take to settle before it is refused (1-600; default 10)."), QStringLiteral("SECONDS")};
+    QCommandLineOption dailyCheck{QStringLiteral("daily-check"), QStringLiteral("The day's filter check before a batch: off, warn (a batch on a reader without a passed check today starts, with a warning recorded) or require (it reads no film until the reader passes one); default: DailyCheck in kalvor-batch.conf, else warn."), QStringLiteral("off|warn|require")};
     QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("export: the CSV file to write (- for standard output)."), QStringLiteral("FILE")};
     QCommandLineOption from{QStringLiteral("from"), QStringLiteral("export: readings from this day or time on (2026-12-07, 2026-12-07T14:30, local time unless Z or an offset is given)."), QStringLiteral("WHEN")};
     QCommandLineOption to{QStringLiteral("to"), QStringLiteral("export: readings up to this day (inclusive) or before this time."), QStringLiteral("WHEN")};
@@ -65,7 +66,7 @@ struct Parser {
             "window is open, 4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
-        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &store, &socket, &help, &version})
+        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &dailyCheck, &csv, &from, &to, &raw, &expect, &at, &store, &socket, &help, &version})
             p.addOption(*o);
     }
 };
@@ -164,7 +165,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     };
     const QList<const QCommandLineOption*> windowOnly{&parser.op, &parser.lot, &parser.ids, &parser.prefix,
                                                       &parser.first, &parser.readings, &parser.band,
-                                                      &parser.timeout, &parser.socket};
+                                                      &parser.timeout, &parser.socket, &parser.dailyCheck};
     switch (cl.mode) {
     case CommandLine::Mode::Verify:
         if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.batch, &parser.csv, &parser.from, &parser.to, &parser.raw}, QStringLiteral("verify")))
@@ -231,6 +232,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (p.isSet(parser.first) && !QRegularExpression(QStringLiteral("^\\d{1,12}$")).match(cl.batch.idFirst).hasMatch())
         return failed(QStringLiteral("--first %1 is no number of 1 to 12 digits").arg(cl.batch.idFirst));
     cl.idsFile = p.value(parser.ids);
+    if (p.isSet(parser.dailyCheck)) {
+        cl.dailyCheck = parseDailyCheckMode(p.value(parser.dailyCheck));
+        if (!cl.dailyCheck)
+            return failed(QStringLiteral("--daily-check takes off, warn or require, not %1").arg(p.value(parser.dailyCheck)));
+    }
     if (p.isSet(parser.readings) || p.isSet(parser.band) || p.isSet(parser.timeout)) {
         StabilityRule rule;
         bool ok = true;

@@ -27,6 +27,9 @@ const QList<Subcommand>& subcommands();
 
 // The commands, each in a file of its own.
 int runFit(const QStringList& arguments, QTextStream& out, QTextStream& err);  // FitCommand.cpp
+int runReference(const QStringList& arguments, QTextStream& out, QTextStream& err);          // ReferenceCommand.cpp
+int runQc(const QStringList& arguments, QTextStream& out, QTextStream& err);                 // QcCommand.cpp
+int runVerifyCalibration(const QStringList& arguments, QTextStream& out, QTextStream& err);  // VerifyCalibrationCommand.cpp
 
 const Subcommand* findSubcommand(const QString& name);
 

@@ -11,6 +11,10 @@ const QList<Subcommand>& subcommands()
     // One line per command, in the order --help lists them.
     static const QList<Subcommand> list{
         {"fit", "fits a calibration curve to a CSV file of doses and responses (see fit --help)", runFit},
+        {"reference", "records and lists the reference filters of a reader (see reference --help)", runReference},
+        {"qc", "filter checks against their references, control charts, zero trend; CSV, PDF (see qc --help)", runQc},
+        {"verify-calibration", "verifies a lot's calibration with films of reference doses (see verify-calibration --help)",
+         runVerifyCalibration},
     };
     return list;
 }

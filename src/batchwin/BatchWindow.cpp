@@ -5,6 +5,9 @@
 #include "records/RecordStore.h"
 #include "batchwin/BatchDialog.h"
 #include "batchwin/IdListEditor.h"
+#include "batchwin/QualityControlWindow.h"
+#include "batchwin/ReferenceFiltersDialog.h"
+#include "batch/QualityControl.h"
 #include "batchwin/ReasonDialog.h"
 #include "batchwin/StripChart.h"
 #include "core/MessageSink.h"
@@ -208,7 +211,8 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     });
     connect(&session_, &BatchSession::wavelengthChanged, this, [this] { showBatch(); });
     connect(&session_, &BatchSession::filterCheckStored, this, [this](const FilterCheckRecord& f) {
-        statusBar()->showMessage(tr("Filter check recorded: %1 filter %2").arg(f.filter, f.shown.trimmed()), 15000);
+        const JudgedCheck judged = judgeCheck(referenceSets(session_.store()), f);
+        statusBar()->showMessage(tr("Filter check recorded: %1").arg(judgementText(judged)), judged.judged() && !*judged.within ? 0 : 15000);
     });
     connect(&session_, &BatchSession::problem, this, [this](const QString& text) { statusBar()->showMessage(text, 30000); });
 
@@ -234,6 +238,11 @@ void BatchWindow::buildMenus()
     file->addSeparator();
     QAction* exportAction = file->addAction(tr("&Export CSV..."), this, &BatchWindow::exportCsv);
     exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    file->addSeparator();
+    QAction* qc = file->addAction(tr("&Quality Control..."), this, &BatchWindow::showQualityControl);
+    qc->setObjectName(QStringLiteral("qualityControlAction"));
+    QAction* references = file->addAction(tr("&Reference Filters..."), this, &BatchWindow::editReferenceFilters);
+    references->setObjectName(QStringLiteral("referenceFiltersAction"));
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -310,6 +319,25 @@ void BatchWindow::exportCsv()
         showMessage(tr("The export failed: %1").arg(why));
     else
         statusBar()->showMessage(tr("%n readings written to %1", nullptr, *rows).arg(path), 15000);
+}
+
+void BatchWindow::editReferenceFilters()
+{
+    ReferenceFiltersDialog dialog(session_, this);
+    dialog.exec();
+    if (qualityControl_)
+        qualityControl_->refresh();
+}
+
+void BatchWindow::showQualityControl()
+{
+    if (!qualityControl_)
+        qualityControl_ = new QualityControlWindow(session_, this);
+    else
+        qualityControl_->refresh();
+    qualityControl_->show();
+    qualityControl_->raise();
+    qualityControl_->activateWindow();
 }
 
 void BatchWindow::editRule()

@@ -4,6 +4,8 @@
 #include "batch/CommandLine.h"
 #include "batch/Subcommand.h"
 #include "batchwin/BatchProgram.h"
+#include "batchwin/QcReportPdf.h"
+#include "batch/QcCommands.h"
 #include "core/MessageSink.h"
 #include "core/PrintableText.h"
 #include "ui/BoxMessageSink.h"
@@ -22,6 +24,18 @@ int main(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     if (const Subcommand* command = findSubcommand(arguments.value(1))) {
+        if (command->run == runQc) {
+            // The report's charts and fonts need a QApplication; the offscreen
+            // platform gives one without touching any display.
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            QApplication app(argc, argv);
+            setQcPdfWriter(batchwin::writeQcPdf);
+            QTextStream out(stdout);
+            QTextStream err(stderr);
+            QStringList rest = arguments.mid(2);
+            rest.prepend(arguments.value(0));
+            return command->run(rest, out, err);
+        }
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("kalvor-batch"));
         QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
