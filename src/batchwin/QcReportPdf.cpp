@@ -1,6 +1,7 @@
 #include "batchwin/QcReportPdf.h"
 
 #include "batch/QcCommands.h"
+#include "records/Calibrations.h"
 #include "batchwin/QcCharts.h"
 
 #include <QAbstractTextDocumentLayout>

@@ -1,6 +1,7 @@
 #include "batchwin/QualityControlWindow.h"
 
 #include "batch/QcCommands.h"
+#include "records/Calibrations.h"
 #include "batchwin/QcCharts.h"
 #include "batchwin/QcReportPdf.h"
 #include "core/MessageSink.h"
@@ -38,7 +39,7 @@ QChartView* chartView(QWidget* parent, const char* name)
 }
 
 // The view's chart is replaced; the one before goes with it.
-void show(QChartView* view, QChart* chart)
+void setChart(QChartView* view, QChart* chart)
 {
     QChart* before = view->chart();
     view->setChart(chart ? chart : new QChart);
@@ -288,27 +289,27 @@ void QualityControlWindow::refresh()
 void QualityControlWindow::showSeries(int row)
 {
     if (row < 0 || row >= data_.series.size()) {
-        show(individuals_, nullptr);
-        show(movingRange_, nullptr);
+        setChart(individuals_, nullptr);
+        setChart(movingRange_, nullptr);
         findings_->setText(tr("No filter check with a reference in this period. Record the reference filters "
                               "(File > Reference Filters), then check them in KALVOR (Setup > Neutral Density Filter Check)."));
         return;
     }
     const FilterSeries& s = data_.series[row];
-    show(individuals_, individualsChart(s));
-    show(movingRange_, movingRangeChart(s));
+    setChart(individuals_, individualsChart(s));
+    setChart(movingRange_, movingRangeChart(s));
     findings_->setText(seriesFindings(s, data_.options).join(QLatin1Char('\n')));
 }
 
 void QualityControlWindow::showZero(int row)
 {
     if (row < 0 || row >= data_.zeros.size()) {
-        show(zeroView_, nullptr);
+        setChart(zeroView_, nullptr);
         zeroText_->setText(tr("No stored reading in this period."));
         return;
     }
     const ZeroTrend& z = data_.zeros[row];
-    show(zeroView_, zeroChart(z));
+    setChart(zeroView_, zeroChart(z));
     zeroText_->setText(z.summary());
     zeroText_->setStyleSheet(z.falling() ? QStringLiteral("color:#c02020") : QString());
 }
@@ -321,11 +322,11 @@ void QualityControlWindow::showLot(int row)
             if (v.lot == lotList_->item(row)->text())
                 ofLot << v;
     if (ofLot.isEmpty()) {
-        show(lotView_, nullptr);
+        setChart(lotView_, nullptr);
         fill(lotTable_, {tr("no verification in this period (kalvor-batch verify-calibration)")}, {}, {});
         return;
     }
-    show(lotView_, verificationChart(ofLot.constFirst().lot, ofLot));
+    setChart(lotView_, verificationChart(ofLot.constFirst().lot, ofLot));
     QList<QStringList> rows;
     QList<bool> failed;
     for (const records::VerificationRecord& v : ofLot) {
