@@ -152,7 +152,8 @@ int runQc(const QStringList& arguments, QTextStream& out, QTextStream& err)
                 err << "kalvor-batch qc: cannot write " << printableText(p.value(csvOption)) << ": " << f.errorString() << Qt::endl;
                 status = exitcode::Failed;
             } else {
-                out << printableText(QStringLiteral("\n%1 filter results written to %2").arg(data.results.size()).arg(p.value(csvOption)))
+                out << '\n'
+                    << printableText(QStringLiteral("%1 filter results written to %2").arg(data.results.size()).arg(p.value(csvOption)))
                     << Qt::endl;
             }
         }

@@ -276,7 +276,7 @@ QStringList seriesFindings(const FilterSeries& s, const QcOptions&)
         return lines;
     }
     const ChartLimits& l = *s.chart.limits;
-    lines << QStringLiteral("centre %1, σ̂ %2 (MR̄ %3 / 1.128), limits %4 to %5, MR limit %6; %7 (%8 checks)")
+    lines << QStringLiteral("centre %1, σ %2 (mean moving range %3 / 1.128), limits %4 to %5, moving-range limit %6; %7 (%8 checks)")
                  .arg(signedNumber(l.centre, 4), QString::number(l.sigma, 'f', 4), QString::number(l.meanMovingRange, 'f', 4),
                       signedNumber(l.lower(), 4), signedNumber(l.upper(), 4), QString::number(l.movingRangeUpper(), 'f', 4),
                       s.baseline)

@@ -134,7 +134,7 @@ QChart* individualsChart(const FilterSeries& s)
             delete marks;
             continue;
         }
-        marks->setName(ruleText(rule));
+        marks->setName(QStringLiteral("rule %1").arg(rule));
         marks->setMarkerShape(shapes[rule - 1]);
         marks->setMarkerSize(16 - 2 * rule);
         marks->setColor(Qt::transparent);
@@ -152,8 +152,8 @@ QChart* movingRangeChart(const FilterSeries& s)
                        ms(s.checks.constFirst().time), ms(s.checks.constLast().time));
     f.low = 0;
     if (const std::optional<ChartLimits>& l = s.chart.limits) {
-        level(f, l->meanMovingRange, kCentre, Qt::SolidLine, QStringLiteral("MR̄"));
-        level(f, l->movingRangeUpper(), kLimit, Qt::DashLine, QStringLiteral("3.267·MR̄"));
+        level(f, l->meanMovingRange, kCentre, Qt::SolidLine, QStringLiteral("mean"));
+        level(f, l->movingRangeUpper(), kLimit, Qt::DashLine, QStringLiteral("3.267 × mean"));
     }
     auto* line = new QLineSeries;
     line->setName(QStringLiteral("moving range"));

@@ -55,11 +55,17 @@ public:
     Builder(QTextDocument& doc, ChartHandler& handler) : cursor_(&doc), handler_(handler)
     {
         body_.setFontPointSize(9.5);
+        // One layout at the end, not one per insertion.
+        cursor_.beginEditBlock();
     }
+    void finish() { cursor_.endEditBlock(); }
 
-    void heading(const QString& text, qreal size = 13)
+    // `newPage`: the heading starts a page, with what follows it.
+    void heading(const QString& text, qreal size = 13, bool newPage = false)
     {
         QTextBlockFormat block;
+        if (newPage)
+            block.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
         block.setTopMargin(size * 0.8);
         block.setBottomMargin(3);
         QTextCharFormat f;
@@ -126,8 +132,9 @@ void build(Builder& b, const QcData& d)
     b.paragraph(QStringLiteral("Period: %1. Store: %2. Read %3.").arg(periodText(d.options), d.storePath,
                                                                     local(QDateTime::fromString(d.timeUtc, Qt::ISODateWithMs))));
     b.paragraph(QStringLiteral("Each filter check result is compared with the certified absorbance of its reference filter "
-                               "(the certificate in force on its day). Control limits of each chart: centre x̄ and σ̂ = MR̄/1.128 "
-                               "from the baseline, limits x̄ ± 3σ̂, moving-range limit 3.267·MR̄. Run rules: 1 one point beyond "
+                               "(the certificate in force on its day). Control limits of each chart: the centre (the mean) and "
+                               "σ = mean moving range / 1.128 from the baseline, limits centre ± 3σ, moving-range limit "
+                               "3.267 × mean moving range. Run rules: 1 one point beyond "
                                "3σ; 2 two of three in a row beyond 2σ on one side; 3 four of five in a row beyond 1σ on one "
                                "side; 4 eight in a row on one side of the centre."));
 
@@ -150,14 +157,14 @@ void build(Builder& b, const QcData& d)
     if (d.series.isEmpty())
         b.paragraph(QStringLiteral("No filter check with a reference in this period."));
     for (const FilterSeries& s : d.series) {
-        b.heading(s.title(), 11);
+        b.heading(s.title(), 11, &s != &d.series.constFirst());
         for (const QString& line : seriesFindings(s, d.options))
             b.paragraph(line);
         b.chart(individualsChart(s));
         b.chart(movingRangeChart(s));
     }
 
-    b.heading(QStringLiteral("Zero of the reader"));
+    b.heading(QStringLiteral("Zero of the reader"), 13, true);
     if (d.zeros.isEmpty())
         b.paragraph(QStringLiteral("No stored reading in this period."));
     for (const ZeroTrend& z : d.zeros) {
@@ -194,7 +201,7 @@ void build(Builder& b, const QcData& d)
                 rows, failed);
     }
 
-    b.heading(QStringLiteral("Filter check results"));
+    b.heading(QStringLiteral("Filter check results"), 13, true);
     QList<QStringList> rows;
     QList<bool> flagged;
     for (const JudgedCheck& j : d.results) {
@@ -237,6 +244,8 @@ bool writeQcPdf(const QcData& data, const QString& path, QString* why)
         doc.documentLayout()->setPaintDevice(&writer);
         QFont font = doc.defaultFont();
         font.setPointSizeF(9.5);
+        // Without ligatures, so that "filter" is found by a search of the PDF's text.
+        font.setStyleStrategy(QFont::PreferNoShaping);
         doc.setDefaultFont(font);
         const QRect page = writer.pageLayout().paintRectPixels(writer.resolution());
         doc.setPageSize(QSizeF(page.size()));
@@ -246,6 +255,7 @@ bool writeQcPdf(const QcData& data, const QString& path, QString* why)
         doc.documentLayout()->registerHandler(kChartObject, &handler);
         Builder builder(doc, handler);
         build(builder, data);
+        builder.finish();
 
         QPainter painter;
         if (!painter.begin(&writer)) {
