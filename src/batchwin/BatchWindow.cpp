@@ -239,7 +239,7 @@ void BatchWindow::buildMenus()
     QAction* exportAction = file->addAction(tr("&Export CSV..."), this, &BatchWindow::exportCsv);
     exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     file->addSeparator();
-    QAction* qc = file->addAction(tr("&Quality Control..."), this, &BatchWindow::showQualityControl);
+    QAction* qc = file->addAction(tr("Quality &Control..."), this, &BatchWindow::showQualityControl);
     qc->setObjectName(QStringLiteral("qualityControlAction"));
     QAction* references = file->addAction(tr("&Reference Filters..."), this, &BatchWindow::editReferenceFilters);
     references->setObjectName(QStringLiteral("referenceFiltersAction"));

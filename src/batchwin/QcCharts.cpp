@@ -137,7 +137,9 @@ QChart* individualsChart(const FilterSeries& s)
         marks->setName(QStringLiteral("rule %1").arg(rule));
         marks->setMarkerShape(shapes[rule - 1]);
         marks->setMarkerSize(16 - 2 * rule);
-        marks->setColor(Qt::transparent);
+        QColor fill = ruleColors[rule - 1];
+        fill.setAlpha(70);
+        marks->setColor(fill);
         marks->setBorderColor(ruleColors[rule - 1]);
         marks->setPen(QPen(ruleColors[rule - 1], 2));
         attach(f, marks);
@@ -148,7 +150,7 @@ QChart* individualsChart(const FilterSeries& s)
 
 QChart* movingRangeChart(const FilterSeries& s)
 {
-    Frame f = newFrame(QStringLiteral("Moving range: %1").arg(s.title()), QStringLiteral("moving range"),
+    Frame f = newFrame(QStringLiteral("Moving range: %1").arg(s.title()), QStringLiteral("MR"),
                        ms(s.checks.constFirst().time), ms(s.checks.constLast().time));
     f.low = 0;
     if (const std::optional<ChartLimits>& l = s.chart.limits) {

@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSaveFile>
 #include <QSplitter>
 #include <QTabWidget>
@@ -118,20 +119,27 @@ QualityControlWindow::QualityControlWindow(BatchSession& session, QWidget* paren
     baselineTo_->setDate(storedTo.isValid() ? storedTo : QDate::currentDate().addDays(-60));
     auto* csv = new QPushButton(tr("Save &CSV..."), this);
     auto* pdf = new QPushButton(tr("Save &PDF..."), this);
-    auto* controls = new QHBoxLayout;
-    controls->addWidget(limitPeriod_);
-    controls->addWidget(from_);
-    controls->addWidget(new QLabel(tr("to"), this));
-    controls->addWidget(to_);
-    controls->addSpacing(18);
-    controls->addWidget(firstChecks_);
-    controls->addWidget(fixedBaseline_);
-    controls->addWidget(baselineFrom_);
-    controls->addWidget(new QLabel(tr("to"), this));
-    controls->addWidget(baselineTo_);
-    controls->addStretch(1);
-    controls->addWidget(csv);
-    controls->addWidget(pdf);
+    for (QPushButton* b : {csv, pdf})
+        b->setMinimumWidth(pdf->sizeHint().width() + 16);
+    // The period shown above, the baseline of the limits below; the files at the right.
+    auto* period = new QHBoxLayout;
+    period->addWidget(limitPeriod_);
+    period->addWidget(from_);
+    period->addWidget(new QLabel(tr("to"), this));
+    period->addWidget(to_);
+    period->addStretch(1);
+    period->addWidget(csv);
+    auto* baseline = new QHBoxLayout;
+    baseline->addWidget(firstChecks_);
+    baseline->addWidget(fixedBaseline_);
+    baseline->addWidget(baselineFrom_);
+    baseline->addWidget(new QLabel(tr("to"), this));
+    baseline->addWidget(baselineTo_);
+    baseline->addStretch(1);
+    baseline->addWidget(pdf);
+    auto* controls = new QVBoxLayout;
+    controls->addLayout(period);
+    controls->addLayout(baseline);
 
     tabs_ = new QTabWidget(this);
     tabs_->setObjectName(QStringLiteral("tabs"));
@@ -211,7 +219,7 @@ QualityControlWindow::QualityControlWindow(BatchSession& session, QWidget* paren
     connect(csv, &QPushButton::clicked, this, &QualityControlWindow::saveCsv);
     connect(pdf, &QPushButton::clicked, this, &QualityControlWindow::savePdf);
     connect(&session_, &BatchSession::filterCheckStored, this, &QualityControlWindow::refresh);
-    resize(1180, 760);
+    resize(screen() ? QSize(1180, 760).boundedTo(screen()->availableSize() * 0.92) : QSize(1180, 760));
     refresh();
 }
 
@@ -236,7 +244,8 @@ QcOptions QualityControlWindow::options() const
 void QualityControlWindow::refresh()
 {
     data_ = readQc(session_.store(), options());
-    const int seriesRow = std::max(0, seriesList_->currentRow());
+    // The chart shown stays; at first, the first that calls for attention.
+    int seriesRow = seriesList_->currentRow();
     seriesList_->clear();
     for (const FilterSeries& s : data_.series) {
         bool alarm = false;
@@ -245,7 +254,10 @@ void QualityControlWindow::refresh()
         auto* entry = new QListWidgetItem((alarm ? QStringLiteral("\u26A0 ") : QString()) + s.title(), seriesList_);
         if (alarm)
             entry->setForeground(QColor(0xc0, 0x20, 0x20));
+        if (alarm && seriesRow < 0)
+            seriesRow = seriesList_->count() - 1;
     }
+    seriesRow = std::max(seriesRow, 0);
     seriesList_->setCurrentRow(std::min(seriesRow, int(data_.series.size()) - 1));
     if (data_.series.isEmpty())
         showSeries(-1);
