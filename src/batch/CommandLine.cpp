@@ -62,7 +62,8 @@ struct Parser {
             "export and verify open the store read-only and leave no file beside it.\n"
             "\n"
             "Exit status: 0 done (verify: the store is intact), 1 verify found damage or a kept head that\n"
-            "does not match, export failed or a fit was refused, 2 usage error, 3 another kalvor-batch\n"
+            "does not match, export failed, a fit was refused or a calibration verification failed,\n"
+            "2 usage error, 3 another kalvor-batch "
             "window is open, 4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
