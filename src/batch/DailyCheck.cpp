@@ -131,12 +131,15 @@ DailyCheckStatus dailyCheckStatus(const RecordStore& store, const QString& seria
     if (missing.isEmpty()) {
         QStringList parts;
         for (const QString& f : kFilters)
-            parts << QStringLiteral("%1 %2").arg(f, QString::number(*passed.value(f).deviation, 'f', 3));
+            parts << QStringLiteral("%1 %2%3").arg(f, *passed.value(f).deviation >= 0 ? QStringLiteral("+") : QString(),
+                                                   QString::number(*passed.value(f).deviation, 'f', 3));
         s.passed = true;
         s.text = QStringLiteral("%1 passed its filter check at %2 (%3)")
                      .arg(reader, clock(passed.value(QStringLiteral("dark")).time), parts.join(QStringLiteral(", ")));
         return s;
     }
+    if (failed)
+        s.failedAt = failed->time;
     if (failed)
         s.text = QStringLiteral("%1 failed its filter check at %2 (%3); %4 again, and the batch starts when light, "
                                 "medium and dark are within tolerance")
@@ -207,8 +210,12 @@ void DailyCheckGuard::reconsider()
                 hold_.clear();
             } else {
                 hold_ = QStringLiteral("Batch %1 cannot start: %2.").arg(session_.batch().name, status.text);
-                if (hold_ != before)
+                // The hold is recorded as it begins and at each further failure, not at each filter on the way.
+                if (heldBatch_ != session_.batch().seq || status.failedAt != failureRecorded_) {
                     record(QStringLiteral("held (DailyCheck=require): %1").arg(status.text));
+                    heldBatch_ = session_.batch().seq;
+                    failureRecorded_ = status.failedAt;
+                }
             }
         }
     }

@@ -52,6 +52,7 @@ DailyCheckSetting dailyCheckSetting();
 struct DailyCheckStatus {
     bool passed = false;
     QString text;  // the passing check, or what is missing and what to do
+    QDateTime failedAt;  // the last result outside tolerance today; invalid when none
 };
 
 // Whether reader `serial` has passed a filter check at `wavelength` since
@@ -84,6 +85,8 @@ private:
     DailyCheckMode mode_ = DailyCheckMode::Warn;
     qint64 started_ = 0;  // the batch whose start is decided
     QString hold_;
+    qint64 heldBatch_ = 0;       // the batch whose hold is recorded
+    QDateTime failureRecorded_;  // the failed result the last hold event named
 };
 
 } // namespace kalvor::batch

@@ -600,7 +600,10 @@ void BatchWindow::showCapture()
     } else {
         switch (m.state()) {
         case CaptureState::Empty:
-            text = refusal_.isEmpty() ? tr("Insert the next film.") : refusal_ + QLatin1Char(' ') + tr("Insert the next film.");
+            if (session_.attention().kind == Attention::Kind::Held)
+                text = tr("No film is read until the reader passes today's filter check (above).");
+            else
+                text = refusal_.isEmpty() ? tr("Insert the next film.") : refusal_ + QLatin1Char(' ') + tr("Insert the next film.");
             break;
         case CaptureState::Settling:
             text = m.window().readings().size() < m.rule().count
