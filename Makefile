@@ -9,7 +9,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
            libbenchmark-dev fonts-liberation2 xvfb xauth python3 \
-           dpkg-dev file desktop-file-utils appstream lintian libcap2-bin man-db socat libqt6sql6-sqlite libgsl-dev poppler-utils
+           dpkg-dev file desktop-file-utils appstream lintian libcap2-bin man-db socat libqt6sql6-sqlite libgsl-dev \
+           qt6-charts-dev poppler-utils
 FUZZ_PACKAGES = clang-14 libclang-rt-14-dev llvm-14
 FUZZ_SECONDS ?= 60
 SCREENSHOT_PACKAGES = xvfb openbox xdotool x11-utils imagemagick poppler-utils

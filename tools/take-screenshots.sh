@@ -31,7 +31,7 @@ if [ -n "$missing" ]; then
     echo "Install them with: apt-get install xvfb openbox xdotool x11-utils imagemagick poppler-utils (or: make screenshots)" >&2
     exit 1
 fi
-for f in "$BUILD/kalvor" "$BUILD/kalvor-link" "$BUILD/kalvor-batch"; do
+for f in "$BUILD/kalvor" "$BUILD/kalvor-link" "$BUILD/kalvor-batch" "$BUILD/kalvor-qc-demo"; do
     [ -x "$f" ] || { echo "take-screenshots.sh: $f is not built (make build)" >&2; exit 1; }
 done
 
@@ -172,3 +172,17 @@ kill "$PROD"; wait "$PROD" || true
 "$B" report --batch prod-2026-12-07 --pdf "$TMP/report.pdf" --operator "M. Weber (QA)" \
     --lab-name "Irradiation Laboratory, Quality Control" --lab-address "1 Beam Road\\n12345 Town" --store "$S"
 pdftoppm -png -r 80 -f 1 -l 1 -singlefile "$TMP/report.pdf" "$OUT/report-page"
+
+# kalvor-batch's Quality Control window, on a store of five weeks of checks
+# (kalvor-qc-demo), linked to the simulated reader; the batch dialog of its
+# start is cancelled.
+"$BUILD/kalvor-qc-demo" "$TMP/qc.sqlite" >/dev/null
+XDG_DATA_HOME=$TMP/data "$BUILD/kalvor-batch" --store "$TMP/qc.sqlite" >"$TMP/batch.log" 2>&1 &
+waitwin '^Batch$' >/dev/null
+sleep 0.5; xdotool key Escape
+BATCH=$(waitwin '^KALVOR batch reading$')
+xdotool windowactivate --sync "$BATCH" 2>/dev/null || true
+xdotool key alt+f; sleep 0.4; xdotool key c
+QC=$(waitwin '^Quality Control$')
+xdotool windowmove "$QC" 16 24; sleep 1.5
+shot quality-control.png "Quality Control"

@@ -123,6 +123,7 @@ BatchSession::BatchSession(RecordStore& store, QString socketPath, QObject* pare
         event(event::Blocked, reason);
         attentionMayHaveChanged();
     });
+    connect(&dailyCheck_, &DailyCheckGuard::changed, this, &BatchSession::attentionMayHaveChanged);
     connect(&machine_, &CaptureMachine::released, this, [this] {
         putHead(QStringLiteral("led"), QStringLiteral("0"));
         emit nextIdChanged(nextId());
@@ -399,6 +400,8 @@ QString BatchSession::zeroProblem() const
 
 QString BatchSession::blockReason(bool reread) const
 {
+    if (!dailyCheck_.holdReason().isEmpty())
+        return dailyCheck_.holdReason();
     if (const QString zero = zeroProblem(); !zero.isEmpty())
         return QStringLiteral("Not read: %1.").arg(zero);
     if (!drift_.isEmpty())
@@ -416,7 +419,10 @@ Attention BatchSession::attention() const
     Attention a;
     if (!hasBatch())
         return a;
-    if (const QString zero = zeroProblem(); !zero.isEmpty()) {
+    if (!dailyCheck_.holdReason().isEmpty()) {
+        a.kind = Attention::Kind::Held;
+        a.text = dailyCheck_.holdReason();
+    } else if (const QString zero = zeroProblem(); !zero.isEmpty()) {
         a.kind = Attention::Kind::Blocked;
         a.text = QStringLiteral("No film is read: %1.").arg(zero);
     } else if (!drift_.isEmpty()) {

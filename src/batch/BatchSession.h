@@ -12,6 +12,7 @@
 // and says why.
 // Knows nothing of windows: the batch window shows what it signals.
 #include "batch/CaptureMachine.h"
+#include "batch/DailyCheck.h"
 #include "batch/Dosimetry.h"
 #include "records/Doses.h"
 #include "batch/IdPlan.h"
@@ -56,7 +57,7 @@ inline constexpr int kEmptyHeadRun = 2;
 
 // What the window shows in large type until it is dealt with.
 struct Attention {
-    enum class Kind { None, Blocked, Refused };
+    enum class Kind { None, Blocked, Refused, Held };  // Held: the day's filter check (DailyCheck.h)
     Kind kind = Kind::None;
     QString text;       // what is wrong and what to do
     QString refusedId;  // Refused: the ID that waits for a decision
@@ -134,6 +135,7 @@ public:
     std::optional<Reading> lastReading() const { return lastReading_; }
     LinkSession& link() { return link_; }
     RecordStore& store() { return store_; }
+    DailyCheckGuard& dailyCheck() { return dailyCheck_; }
     // The wavelength changed during the batch: "510 nm -> 600 nm"; empty if not.
     const QString& wavelengthWarning() const { return wavelengthWarning_; }
     Attention attention() const;
@@ -220,6 +222,7 @@ private:
     QString drift_;  // why capture stopped: the empty head does not read zero
     QString claimedSerial_;
     bool readerLost_ = false;
+    DailyCheckGuard dailyCheck_{*this};
 };
 
 } // namespace kalvor::batch

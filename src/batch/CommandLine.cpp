@@ -40,6 +40,7 @@ struct Parser {
     QCommandLineOption limits{QStringLiteral("limits"), QStringLiteral("The product's dose limits in kGy, e.g. 25..40: each dose is judged pass, below or above."), QStringLiteral("LOW..HIGH")};
     QCommandLineOption guardBand{QStringLiteral("guard-band"), QStringLiteral("Judge doses with a guard band of their expanded uncertainty U: pass, fail or undecided.")};
     QCommandLineOption timeout{QStringLiteral("timeout"), QStringLiteral("Seconds a film may take to settle before it is refused (1-600; default 10)."), QStringLiteral("SECONDS")};
+    QCommandLineOption dailyCheck{QStringLiteral("daily-check"), QStringLiteral("The day's filter check before a batch: off, warn (a batch on a reader without a passed check today starts, with a warning recorded) or require (it reads no film until the reader passes one); default: DailyCheck in kalvor-batch.conf, else warn."), QStringLiteral("off|warn|require")};
     QCommandLineOption csv{QStringLiteral("csv"), QStringLiteral("export: the CSV file to write (- for standard output)."), QStringLiteral("FILE")};
     QCommandLineOption from{QStringLiteral("from"), QStringLiteral("export: readings from this day or time on (2026-12-07, 2026-12-07T14:30, local time unless Z or an offset is given)."), QStringLiteral("WHEN")};
     QCommandLineOption to{QStringLiteral("to"), QStringLiteral("export: readings up to this day (inclusive) or before this time."), QStringLiteral("WHEN")};
@@ -68,11 +69,12 @@ struct Parser {
             "export and verify open the store read-only and leave no file beside it.\n"
             "\n"
             "Exit status: 0 done (verify: the store is intact), 1 verify found damage, a kept head that\n"
-            "does not match or a report not as issued, export or report failed or a fit was refused,\n"
-            "2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot be opened."));
+            "does not match or a report not as issued, export or report failed, a fit was refused or a\n"
+            "calibration verification failed, 2 usage error, 3 another kalvor-batch window is open,\n"
+            "4 the record store cannot be opened."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
-        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &irradiated, &limits, &guardBand, &readings, &band, &timeout, &csv, &from, &to, &raw, &expect, &at, &report, &store, &socket, &help, &version})
+        for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &irradiated, &limits, &guardBand, &readings, &band, &timeout, &dailyCheck, &csv, &from, &to, &raw, &expect, &at, &report, &store, &socket, &help, &version})
             p.addOption(*o);
     }
 };
@@ -172,7 +174,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     const QList<const QCommandLineOption*> windowOnly{&parser.op, &parser.lot, &parser.ids, &parser.prefix,
                                                       &parser.first, &parser.readings, &parser.band,
                                                       &parser.timeout, &parser.socket, &parser.irradiated,
-                                                      &parser.limits, &parser.guardBand};
+                                                      &parser.limits, &parser.guardBand, &parser.dailyCheck};
     switch (cl.mode) {
     case CommandLine::Mode::Verify:
         if (auto bad = notFor(windowOnly + QList<const QCommandLineOption*>{&parser.batch, &parser.csv, &parser.from, &parser.to, &parser.raw}, QStringLiteral("verify")))
@@ -260,6 +262,11 @@ CommandLine parseCommandLine(const QStringList& arguments)
     }
     if (p.isSet(parser.guardBand))
         cl.batch.guardBand = true;
+    if (p.isSet(parser.dailyCheck)) {
+        cl.dailyCheck = parseDailyCheckMode(p.value(parser.dailyCheck));
+        if (!cl.dailyCheck)
+            return failed(QStringLiteral("--daily-check takes off, warn or require, not %1").arg(p.value(parser.dailyCheck)));
+    }
     if (p.isSet(parser.readings) || p.isSet(parser.band) || p.isSet(parser.timeout)) {
         StabilityRule rule;
         bool ok = true;

@@ -35,6 +35,7 @@ struct CommandLine {
     BatchOptions batch;
     QString idsFile;
     std::optional<StabilityRule> rule;  // given on the command line
+    std::optional<DailyCheckMode> dailyCheck;  // --daily-check, over the setting
 
     QString storePath;   // default RecordStore::defaultPath()
     QString socketPath;  // default LinkPaths::socketPath()

@@ -37,6 +37,9 @@ int runLot(const QStringList& arguments, QTextStream& out, QTextStream& err);   
 int runCalibrate(const QStringList& arguments, QTextStream& out, QTextStream& err);  // CalibrationCommands.cpp
 int runApprove(const QStringList& arguments, QTextStream& out, QTextStream& err);    // CalibrationCommands.cpp
 int runDose(const QStringList& arguments, QTextStream& out, QTextStream& err);       // DoseCommand.cpp
+int runReference(const QStringList& arguments, QTextStream& out, QTextStream& err);          // ReferenceCommand.cpp
+int runQc(const QStringList& arguments, QTextStream& out, QTextStream& err);                 // QcCommand.cpp
+int runVerifyCalibration(const QStringList& arguments, QTextStream& out, QTextStream& err);  // VerifyCalibrationCommand.cpp
 
 const Subcommand* findSubcommand(const QString& name);
 

@@ -17,6 +17,10 @@ QList<Subcommand>& commandList()
         {"approve", "approves a calibration, so that it gives doses", runApprove},
         {"dose", "the dose of a film from its absorbance, with its uncertainty", runDose},
         {"fit", "fits a calibration curve to a CSV file of doses and responses (see fit --help)", runFit},
+        {"reference", "records and lists the reference filters of a reader (see reference --help)", runReference},
+        {"qc", "filter checks against their references, control charts, zero trend; CSV, PDF (see qc --help)", runQc},
+        {"verify-calibration", "verifies a lot's calibration with films of reference doses (see verify-calibration --help)",
+         runVerifyCalibration},
     };
     return list;
 }

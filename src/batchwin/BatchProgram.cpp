@@ -102,6 +102,10 @@ int runBatchWindow(const CommandLine& cl)
 
     BatchSession session(store, cl.socketPath);
     session.setRule(cl.rule.value_or(BatchSettings::rule()));
+    const DailyCheckSetting dailyCheck = dailyCheckSetting();
+    if (!dailyCheck.problem.isEmpty() && !cl.dailyCheck)
+        showMessage(dailyCheck.problem);
+    session.dailyCheck().setMode(cl.dailyCheck.value_or(dailyCheck.mode));
     BatchOptions options = cl.batch;
     if (!cl.idsFile.isEmpty()) {
         const std::optional<QList<IdEntry>> ids = readIdFile(cl.idsFile, &why);

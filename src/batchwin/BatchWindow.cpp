@@ -7,6 +7,9 @@
 #include "records/Calibrations.h"
 #include "batchwin/BatchDialog.h"
 #include "batchwin/IdListEditor.h"
+#include "batchwin/QualityControlWindow.h"
+#include "batchwin/ReferenceFiltersDialog.h"
+#include "batch/QualityControl.h"
 #include "batchwin/ReasonDialog.h"
 #include "batchwin/StripChart.h"
 #include "core/MessageSink.h"
@@ -219,7 +222,8 @@ BatchWindow::BatchWindow(BatchSession& session, QWidget* parent) : QMainWindow(p
     });
     connect(&session_, &BatchSession::wavelengthChanged, this, [this] { showBatch(); });
     connect(&session_, &BatchSession::filterCheckStored, this, [this](const FilterCheckRecord& f) {
-        statusBar()->showMessage(tr("Filter check recorded: %1 filter %2").arg(f.filter, f.shown.trimmed()), 15000);
+        const JudgedCheck judged = judgeCheck(referenceSets(session_.store()), f);
+        statusBar()->showMessage(tr("Filter check recorded: %1").arg(judgementText(judged)), judged.judged() && !*judged.within ? 0 : 15000);
     });
     connect(&session_, &BatchSession::problem, this, [this](const QString& text) { statusBar()->showMessage(text, 30000); });
 
@@ -247,6 +251,11 @@ void BatchWindow::buildMenus()
     exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     QAction* reportAction = file->addAction(tr("&Report..."), this, &BatchWindow::report);
     reportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    file->addSeparator();
+    QAction* qc = file->addAction(tr("Quality &Control..."), this, &BatchWindow::showQualityControl);
+    qc->setObjectName(QStringLiteral("qualityControlAction"));
+    QAction* references = file->addAction(tr("&Reference Filters..."), this, &BatchWindow::editReferenceFilters);
+    references->setObjectName(QStringLiteral("referenceFiltersAction"));
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -351,6 +360,25 @@ bool BatchWindow::reportTo(const QString& path)
     }
     statusBar()->showMessage(tr("Report of %1 written to %2 and recorded").arg(counted(written->pages, tr("page")), path), 15000);
     return true;
+}
+
+void BatchWindow::editReferenceFilters()
+{
+    ReferenceFiltersDialog dialog(session_, this);
+    dialog.exec();
+    if (qualityControl_)
+        qualityControl_->refresh();
+}
+
+void BatchWindow::showQualityControl()
+{
+    if (!qualityControl_)
+        qualityControl_ = new QualityControlWindow(session_, this);
+    else
+        qualityControl_->refresh();
+    qualityControl_->show();
+    qualityControl_->raise();
+    qualityControl_->activateWindow();
 }
 
 void BatchWindow::editRule()
@@ -651,7 +679,9 @@ void BatchWindow::showCapture()
     } else {
         switch (m.state()) {
         case CaptureState::Empty: {
-            const QString next = session_.attention().kind == Attention::Kind::None
+            const QString next = session_.attention().kind == Attention::Kind::Held
+                                     ? tr("No film is read until the reader passes today's filter check (above).")
+                                 : session_.attention().kind == Attention::Kind::None
                                      ? tr("Insert the next film.")
                                      : tr("Deal with the message above before the next film.");
             text = refusal_.isEmpty() ? next : refusal_ + QLatin1Char(' ') + next;

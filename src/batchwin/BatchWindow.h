@@ -16,6 +16,7 @@ class QTableView;
 
 namespace kalvor::batchwin {
 
+class QualityControlWindow;
 class StripChart;
 
 class BatchWindow : public QMainWindow {
@@ -36,6 +37,9 @@ public:
     // Capture (F5): a film held in the head is read again, for a reason asked first.
     void captureNow();
     void voidId(const QString& id = {});
+    // File > Reference Filters, File > Quality Control.
+    void editReferenceFilters();
+    void showQualityControl();
     void scanned(const QString& id);
 
     QString captureText() const;
@@ -75,6 +79,7 @@ private:
     QPushButton* readAgainButton_;
     QPushButton* voidButton_;
     QPushButton* zeroButton_;
+    QualityControlWindow* qualityControl_ = nullptr;
     QString refusal_;    // the last refusal, until the next film
     QString lastStored_; // the last stored record, until the film is removed
 };

@@ -5,6 +5,8 @@
 #include "batch/CommandLine.h"
 #include "batch/Subcommand.h"
 #include "batchwin/BatchProgram.h"
+#include "batchwin/QcReportPdf.h"
+#include "batch/QcCommands.h"
 #include "core/MessageSink.h"
 #include "core/PrintableText.h"
 #include "report/ReportCommand.h"
@@ -12,7 +14,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QTextStream>
 #include <cstdio>
 #include <memory>
@@ -27,19 +28,21 @@ int main(int argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
     addSubcommand(report::reportCommand());
     if (const Subcommand* command = findSubcommand(arguments.value(1))) {
-        // A command that draws gets a QGuiApplication on the offscreen
-        // platform, given as its only argument so that nothing of the
-        // command's own arguments is read as a Qt option; the others a
+        // A command that draws (a PDF report, a chart) gets a QApplication on
+        // the offscreen platform, given as its only argument so that nothing
+        // of the command's own arguments is read as a Qt option; the others a
         // QCoreApplication. Neither asks for a display.
         int qtArgc = 3;
         char platform[] = "-platform";
         char offscreen[] = "offscreen";
         char* qtArgv[] = {argv[0], platform, offscreen, nullptr};
         std::unique_ptr<QCoreApplication> app;
-        if (command->draws)
-            app = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
-        else
+        if (command->draws || command->run == runQc) {
+            app = std::make_unique<QApplication>(qtArgc, qtArgv);
+            setQcPdfWriter(batchwin::writeQcPdf);
+        } else {
             app = std::make_unique<QCoreApplication>(argc, argv);
+        }
         QCoreApplication::setApplicationName(QStringLiteral("kalvor-batch"));
         QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
         QTextStream out(stdout);

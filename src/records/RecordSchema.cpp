@@ -112,6 +112,21 @@ const QList<TableSchema>& recordTables()
           integer("supersedes"), text("program_version")},
          2,
          {QStringLiteral("approvals_calibration(calibration)")}},
+        // Version 2: quality control, the reference filters with their
+        // certificates and the verifications of calibrations.
+        {QStringLiteral("reference_filters"),
+         {text("time_utc"), text("reader_serial"), text("wavelength"), real("light"), real("medium"), real("dark"),
+          real("expanded_u"), real("tolerance"), text("certificate"), text("certificate_date"), integer("supersedes"),
+          text("operator"), text("program_version")},
+         2,
+         {QStringLiteral("reference_filters_key(reader_serial, wavelength)")}},
+        {QStringLiteral("verifications"),
+         {text("time_utc"), text("lot"), integer("batch"), text("batch_name"), text("reader_serial"),
+          text("wavelength"), integer("calibration"), integer("films"), real("mean_ratio"), real("sd_ratio"),
+          real("tolerance_pct"), integer("passed"), text("detail"), text("doses_file"), text("doses_sha256"),
+          text("operator"), text("program_version")},
+         2,
+         {QStringLiteral("verifications_lot(lot)")}},
     };
     return tables;
 }
