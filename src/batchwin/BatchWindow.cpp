@@ -4,7 +4,9 @@
 #include "records/CsvExport.h"
 #include "records/RecordStore.h"
 #include "batchwin/BatchDialog.h"
+#include "batchwin/CalibrationWindow.h"
 #include "batchwin/IdListEditor.h"
+#include "batchwin/LotsDialog.h"
 #include "batchwin/ReasonDialog.h"
 #include "batchwin/StripChart.h"
 #include "core/MessageSink.h"
@@ -235,6 +237,9 @@ void BatchWindow::buildMenus()
     QAction* exportAction = file->addAction(tr("&Export CSV..."), this, &BatchWindow::exportCsv);
     exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     file->addSeparator();
+    file->addAction(tr("Lo&ts..."), this, &BatchWindow::showLots)->setObjectName(QStringLiteral("lotsAction"));
+    file->addAction(tr("C&alibration..."), this, &BatchWindow::showCalibration)->setObjectName(QStringLiteral("calibrationAction"));
+    file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
 
@@ -288,6 +293,34 @@ void BatchWindow::editIds()
     if (!session_.setIdList(editor->entries(), &why))
         showMessage(why);
     showBatch();
+}
+
+void BatchWindow::showLots()
+{
+    // A typed background is offered at the reader's wavelength ("510 nm").
+    const int nm = session_.reader().wavelength.section(QLatin1Char(' '), 0, 0).toInt();
+    LotsDialog dialog(session_.store(), session_.operatorName(), nm > 0 ? nm : 510, this);
+    dialog.exec();
+    if (calibration_)
+        calibration_->reloadChoices();
+}
+
+CalibrationWindow* BatchWindow::showCalibration()
+{
+    if (!calibration_) {
+        calibration_ = new CalibrationWindow(session_.store(), session_.operatorName(), this);
+        // The open batch is the usual calibration batch, of its lot.
+        if (session_.hasBatch()) {
+            calibration_->chooseLot(session_.batch().lot);
+            calibration_->chooseBatch(session_.batch().name);
+        }
+    } else {
+        calibration_->reloadChoices();
+    }
+    calibration_->show();
+    calibration_->raise();
+    calibration_->activateWindow();
+    return calibration_;
 }
 
 void BatchWindow::exportCsv()

@@ -7,6 +7,7 @@
 #include "batchwin/RecordTableModel.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class QFrame;
 class QLabel;
@@ -16,6 +17,7 @@ class QTableView;
 
 namespace kalvor::batchwin {
 
+class CalibrationWindow;
 class StripChart;
 
 class BatchWindow : public QMainWindow {
@@ -33,6 +35,9 @@ public:
     void captureNow();
     void voidId(const QString& id = {});
     void scanned(const QString& id);
+    // File > Lots (a dialog) and File > Calibration (a window of its own).
+    void showLots();
+    CalibrationWindow* showCalibration();
 
     QString captureText() const;
 
@@ -68,6 +73,7 @@ private:
     QPushButton* readAgainButton_;
     QPushButton* voidButton_;
     QPushButton* zeroButton_;
+    QPointer<CalibrationWindow> calibration_;
     QString refusal_;    // the last refusal, until the next film
     QString lastStored_; // the last stored record, until the film is removed
 };
