@@ -1,6 +1,7 @@
 #include "batch/CalibrationFigures.h"
 
 #include <cmath>
+#include <limits>
 
 namespace kalvor::batch {
 
@@ -25,6 +26,38 @@ CalibrationPlot calibrationPlot(const Calibration& c, int curveSamples)
     return plot;
 }
 
+AxisScale niceAxis(double low, double high, int aim)
+{
+    if (!std::isfinite(low) || !std::isfinite(high))
+        return {};
+    if (!(high > low)) {
+        const double pad = low == 0 ? 1 : std::abs(low) * 0.1;
+        low -= pad;
+        high += pad;
+    }
+    // Of the round steps near (high − low)/aim, the one whose axis has the
+    // number of steps closest to `aim` (the larger step on a tie).
+    aim = std::max(aim, 1);
+    const double power = std::pow(10.0, std::floor(std::log10((high - low) / aim)));
+    double step = power;
+    int bestMiss = std::numeric_limits<int>::max();
+    for (double scale : {power / 10, power, power * 10})
+        for (double m : {1.0, 2.0, 2.5, 5.0}) {
+            const double candidate = m * scale;
+            const int steps = int(std::lround(std::ceil(high / candidate - 1e-9) - std::floor(low / candidate + 1e-9)));
+            const int miss = std::abs(steps - aim);
+            if (miss < bestMiss || (miss == bestMiss && candidate > step)) {
+                bestMiss = miss;
+                step = candidate;
+            }
+        }
+    AxisScale a;
+    a.min = std::floor(low / step + 1e-9) * step;
+    a.max = std::ceil(high / step - 1e-9) * step;
+    a.ticks = int(std::lround((a.max - a.min) / step)) + 1;
+    return a;
+}
+
 QList<ParameterFigure> parameterFigures(const Calibration& c)
 {
     QList<ParameterFigure> out;
@@ -47,11 +80,10 @@ QList<std::pair<QString, QString>> fitStatistics(const Calibration& c)
     out.append({QStringLiteral("R²"), QString::number(c.rSquared, 'g', 8)});
     if (c.lackOfFit)
         out.append({QStringLiteral("Lack of fit"),
-                    QStringLiteral("F = %1 (%2 and %3 degrees of freedom), p = %4%5")
-                        .arg(figureText(c.lackOfFit->f))
+                    QStringLiteral("F(%1, %2) = %3, p = %4%5")
                         .arg(c.lackOfFit->dofLack)
                         .arg(c.lackOfFit->dofPure)
-                        .arg(figureText(c.lackOfFit->p))
+                        .arg(QString::number(c.lackOfFit->f, 'g', 4), QString::number(c.lackOfFit->p, 'g', 3))
                         .arg(c.lackOfFit->p < 0.05 ? QStringLiteral(": the curve misses the replicates' means")
                                                    : QString())});
     else
@@ -89,10 +121,12 @@ QList<QStringList> comparisonCells(const std::vector<ComparisonRow>& rows)
                                QStringLiteral("-"), r.refusal};
             continue;
         }
-        out << QStringList{r.model.description(), figureText(r.residualSd),
+        // Enough digits to tell the models apart, few enough to read the table at a glance.
+        out << QStringList{r.model.description(),
+                           r.residualSd ? QString::number(*r.residualSd, 'g', 4) : QStringLiteral("-"),
                            r.largestResidualPercent ? QString::number(*r.largestResidualPercent, 'f', 2) : QStringLiteral("-"),
-                           figureText(r.lackOfFitP),
-                           r.aic ? figureText(*r.aic) + (r.aic == bestAic ? QStringLiteral(" *") : QString())
+                           r.lackOfFitP ? QString::number(*r.lackOfFitP, 'g', 3) : QStringLiteral("-"),
+                           r.aic ? QString::number(*r.aic, 'f', 2) + (r.aic == bestAic ? QStringLiteral(" *") : QString())
                                  : QStringLiteral("-"),
                            QString()};
     }

@@ -25,6 +25,16 @@ struct CalibrationPlot {
 
 CalibrationPlot calibrationPlot(const calib::Calibration& c, int curveSamples = 200);
 
+// An axis over [low, high] widened to round numbers: its ends and ticks are
+// multiples of a step of 1, 2, 2.5 or 5 times a power of ten, about `aim`
+// steps from end to end.
+struct AxisScale {
+    double min = 0;
+    double max = 1;
+    int ticks = 2;  // with both ends
+};
+AxisScale niceAxis(double low, double high, int aim = 6);
+
 struct ParameterFigure {
     QString name;
     QString value;
@@ -37,8 +47,9 @@ QList<ParameterFigure> parameterFigures(const calib::Calibration& c);
 // replicate SD, AIC, range.
 QList<std::pair<QString, QString>> fitStatistics(const calib::Calibration& c);
 
-// One row per model: model, residual SD, max |residual %|, lack-of-fit p,
-// AIC (the lowest marked "*"), and the refusal, if any, as the last cell.
+// One row per model: model, residual SD (4 digits), max |residual %|,
+// lack-of-fit p (3 digits), AIC (2 decimals; the lowest marked "*"), and the
+// refusal, if any, as the last cell.
 QStringList comparisonHeadings();
 QList<QStringList> comparisonCells(const std::vector<calib::ComparisonRow>& rows);
 

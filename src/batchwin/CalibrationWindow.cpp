@@ -62,9 +62,18 @@ QTableWidget* table(QWidget* parent, const char* name, const QStringList& headin
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->verticalHeader()->hide();
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 5);
+    t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     t->horizontalHeader()->setStretchLastSection(true);
     t->setAlternatingRowColors(true);
     return t;
+}
+
+// The height that shows the header and `rows` rows of `t` without scrolling.
+int heightForRows(const QTableWidget* t, int rows)
+{
+    return t->horizontalHeader()->sizeHint().height() + rows * t->verticalHeader()->defaultSectionSize()
+           + 2 * t->frameWidth() + 6;
 }
 
 void setRow(QTableWidget* t, int row, const QStringList& cells)
@@ -93,14 +102,11 @@ QString named(const QStringList& ids)
 // A value axis with its title and unit, over [low, high] widened to round numbers.
 QValueAxis* axis(const QString& title, double low, double high)
 {
+    const AxisScale scale = niceAxis(low, high);
     auto* a = new QValueAxis;
     a->setTitleText(title);
-    if (!(high > low)) {
-        low -= 1;
-        high += 1;
-    }
-    a->setRange(low, high);
-    a->applyNiceNumbers();
+    a->setRange(scale.min, scale.max);
+    a->setTickCount(scale.ticks);
     a->setLabelFormat(QStringLiteral("%g"));
     return a;
 }
@@ -207,8 +213,8 @@ CalibrationWindow::CalibrationWindow(RecordStore& store, const QString& operator
     residualChart_->legend()->hide();
     curveView_ = chartView(curveChart_, central, "curveChart");
     residualView_ = chartView(residualChart_, central, "residualChart");
-    curveView_->setMinimumSize(420, 300);
-    residualView_->setMinimumSize(420, 170);
+    curveView_->setMinimumSize(420, 280);
+    residualView_->setMinimumSize(420, 180);
     auto* plots = new QSplitter(Qt::Vertical, central);
     plots->addWidget(curveView_);
     plots->addWidget(residualView_);
@@ -221,18 +227,21 @@ CalibrationWindow::CalibrationWindow(RecordStore& store, const QString& operator
     formula_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     parameters_ = table(fitBox, "parameters", {tr("Parameter"), tr("Value"), tr("u"), tr("u (%)")});
     parameters_->setSelectionMode(QAbstractItemView::NoSelection);
-    parameters_->setMinimumHeight(parameters_->horizontalHeader()->sizeHint().height() * 5 + 6);
-    parameters_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    parameters_->setFixedHeight(heightForRows(parameters_, 5));  // poly4 has the most parameters
+    parameters_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     statistics_ = new QFormLayout;
     auto* fitLayout = new QVBoxLayout(fitBox);
     fitLayout->addWidget(formula_);
-    fitLayout->addWidget(parameters_, 1);
+    fitLayout->addWidget(parameters_);
     fitLayout->addLayout(statistics_);
+    fitLayout->addStretch(1);
 
     auto* compareBox = new QGroupBox(tr("Every model on these films (choose a row to fit that model)"), central);
     compare_ = table(compareBox, "comparison", comparisonHeadings());
-    compare_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    compare_->horizontalHeader()->setStretchLastSection(true);
+    compare_->setMinimumHeight(heightForRows(compare_, 12));  // every model, each also through zero
+    // A refusal's reason is cut to the column; the whole of it is its tooltip.
+    compare_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    compare_->horizontalHeader()->setSectionResizeMode(int(comparisonHeadings().size()) - 1, QHeaderView::Stretch);
     auto* compareNote = plainLabel(compareBox);
     compareNote->setText(tr("* the lowest AIC: the model the points favour once its parameters are paid for. "
                             "Lack of fit p below 0.05: the curve misses the replicates' means."));
@@ -244,14 +253,15 @@ CalibrationWindow::CalibrationWindow(RecordStore& store, const QString& operator
     auto* figures = new QWidget(central);
     auto* figuresLayout = new QVBoxLayout(figures);
     figuresLayout->setContentsMargins(0, 0, 0, 0);
-    figuresLayout->addWidget(fitBox, 1);
+    figuresLayout->addWidget(fitBox);
     figuresLayout->addWidget(compareBox, 1);
 
     auto* middle = new QSplitter(Qt::Horizontal, central);
     middle->addWidget(plots);
     middle->addWidget(figures);
-    middle->setStretchFactor(0, 5);
-    middle->setStretchFactor(1, 4);
+    middle->setStretchFactor(0, 1);
+    middle->setStretchFactor(1, 1);
+    middle->setSizes({600, 600});
 
     // The lot's stored calibrations.
     auto* storedBox = new QGroupBox(central);
@@ -269,14 +279,15 @@ CalibrationWindow::CalibrationWindow(RecordStore& store, const QString& operator
     storedButtons->addWidget(approveButton_);
     storedButtons->addWidget(storedText_, 1);
     auto* storedLayout = new QVBoxLayout(storedBox);
+    stored_->setMinimumHeight(heightForRows(stored_, 4));
     storedLayout->addWidget(stored_, 1);
     storedLayout->addLayout(storedButtons);
 
     auto* all = new QSplitter(Qt::Vertical, central);
     all->addWidget(middle);
     all->addWidget(storedBox);
-    all->setStretchFactor(0, 4);
-    all->setStretchFactor(1, 1);
+    all->setStretchFactor(0, 1);
+    all->setStretchFactor(1, 0);
 
     auto* layout = new QVBoxLayout(central);
     layout->addLayout(inputs);
@@ -383,6 +394,7 @@ void CalibrationWindow::prepare()
     draft_.reset();
     comparison_.clear();
     storedId_.reset();
+    storedText_->clear();
     unmatched_->clear();
     refusal_->clear();
     if (lot_->currentIndex() < 0 || batch_->currentIndex() < 0 || doses_->text().isEmpty()) {
@@ -411,6 +423,7 @@ void CalibrationWindow::prepare()
         }
     }
     unmatched_->setVisible(!unmatched_->text().isEmpty());
+    source_->setVisible(!source_->text().isEmpty());
     showComparison();
     showFit();
     showPlots();
@@ -419,6 +432,7 @@ void CalibrationWindow::prepare()
 void CalibrationWindow::refit()
 {
     storedId_.reset();
+    storedText_->clear();
     const std::optional<calib::Model> m = calib::Model::parse(model_->currentData().toString(), throughZero_->isChecked());
     if (!draft_ || !m)
         return;
@@ -437,6 +451,7 @@ void CalibrationWindow::showFit()
                                    draft_->fit.refusal));
     else if (draft_)
         refusal_->clear();
+    refusal_->setVisible(!refusal_->text().isEmpty());
     formula_->setText(c ? tr("%1: %2").arg(c->model.description(), c->model.formula())
                         : tr("No fit to show."));
     const QList<ParameterFigure> parameters = c ? parameterFigures(*c) : QList<ParameterFigure>{};
@@ -479,7 +494,7 @@ void CalibrationWindow::showPlots()
     }
     curveChart_->setTitle(c ? tr("Response against dose: %1").arg(c->model.description())
                             : tr("Response against dose (no curve: the fit is refused)"));
-    residualChart_->setTitle(tr("Residuals, in % of the fitted response"));
+    residualChart_->setTitle(c ? tr("Residuals, in % of the fitted response") : tr("Residuals (none: the fit is refused)"));
 
     double doseMax = 0, low = 0, high = 0;
     for (const QPointF& p : std::as_const(plot.points)) {
@@ -502,8 +517,8 @@ void CalibrationWindow::showPlots()
         curve->append(plot.curve);
         curveChart_->addSeries(curve);
     }
-    QValueAxis* x = axis(tr("Dose (kGy)"), 0, doseMax * 1.04);
-    QValueAxis* y = axis(tr("Response k (mm⁻¹)"), low, high * 1.06);
+    QValueAxis* x = axis(tr("Dose (kGy)"), 0, doseMax * 1.02);
+    QValueAxis* y = axis(tr("Response k (mm⁻¹)"), low, high * 1.03);
     curveChart_->addAxis(x, Qt::AlignBottom);
     curveChart_->addAxis(y, Qt::AlignLeft);
     films->attachAxis(x);
@@ -583,7 +598,8 @@ void CalibrationWindow::showStored(std::optional<qint64> choose)
         if (choose && c.seq == *choose)
             stored_->selectRow(row);
     }
-    stored_->resizeColumnsToContents();
+    if (const QList<QTableWidgetItem*> chosen = stored_->selectedItems(); !chosen.isEmpty())
+        stored_->scrollToItem(chosen.first());
     const std::optional<StoredCalibration> s = chosenStored();
     approveButton_->setEnabled(s && s->state == CalibrationState::Draft);
 }

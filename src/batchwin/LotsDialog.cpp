@@ -152,9 +152,13 @@ LotsDialog::LotsDialog(RecordStore& store, const QString& operatorName, int wave
     background->addWidget(batchBackground_, 3, 1);
     background->setColumnStretch(1, 1);
     auto* formLayout = new QFormLayout(form);
-    formLayout->addRow(tr("&Lot:"), nameRow);
+    auto* nameLabel = new QLabel(tr("&Lot:"), form);
+    nameLabel->setBuddy(name_);
+    formLayout->addRow(nameLabel, nameRow);
     formLayout->addRow(tr("Film t&ype:"), type_);
-    formLayout->addRow(tr("Nominal t&hickness:"), thicknessRow);
+    auto* thicknessLabel = new QLabel(tr("Nominal t&hickness:"), form);
+    thicknessLabel->setBuddy(thickness_);
+    formLayout->addRow(thicknessLabel, thicknessRow);
     formLayout->addRow(tr("Background A0:"), background);
     formLayout->addRow(tr("N&otes:"), notes_);
     formLayout->addRow(note_);
@@ -192,12 +196,13 @@ LotsDialog::LotsDialog(RecordStore& store, const QString& operatorName, int wave
         showBatchBackground();
     });
     connect(a0_, &QDoubleSpinBox::valueChanged, this, [this] { typed_->setChecked(true); });
+    connect(wavelength_, &QSpinBox::valueChanged, this, [this] { typed_->setChecked(true); });
     connect(storeButton_, &QPushButton::clicked, this, [this] { storeLot(); });
 
     showLots();
     fillForm(QString());
     showBatchBackground();
-    resize(980, 640);
+    resize(1100, 660);
 }
 
 void LotsDialog::showLots()
@@ -227,10 +232,11 @@ void LotsDialog::showLots()
             lots_->setItem(row, column, item);
         }
     }
+    // Long texts wrap within their column rather than push the last ones out of sight.
     lots_->resizeColumnsToContents();
-    for (int column : {int(Backgrounds), int(Calibrations)})
-        lots_->setColumnWidth(column, std::min(lots_->columnWidth(column), 330));
-    lots_->setColumnWidth(Notes, std::min(lots_->columnWidth(Notes), 200));
+    for (const auto& [column, widest] : {std::pair{int(Type), 160}, std::pair{int(Backgrounds), 260},
+                                         std::pair{int(Calibrations), 220}, std::pair{int(Notes), 180}})
+        lots_->setColumnWidth(column, std::min(lots_->columnWidth(column), widest));
     lots_->resizeRowsToContents();
 }
 
@@ -243,7 +249,7 @@ void LotsDialog::fillForm(const QString& lotName)
     thicknessU_->setValue(lot ? lot->thicknessUMm : 0);
     notes_->setText(lot ? lot->notes : QString());
     if (lot && !lot->backgrounds.isEmpty()) {
-        const QSignalBlocker quiet(a0_);
+        const QSignalBlocker quiet(a0_), quietToo(wavelength_);
         a0_->setValue(lot->backgrounds.first().a0);
         wavelength_->setValue(lot->backgrounds.first().wavelength.section(QLatin1Char(' '), 0, 0).toInt());
     }
