@@ -5,10 +5,9 @@
 #include "batch/Lots.h"
 #include "batch/StoredBatches.h"
 #include "batchwin/ApproveDialog.h"
+#include "batchwin/CalibrationPlots.h"
 #include "core/MessageSink.h"
 
-#include <QChart>
-#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -22,14 +21,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QPushButton>
-#include <QScatterSeries>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -97,37 +93,6 @@ QString named(const QStringList& ids)
 {
     const QStringList shown = ids.mid(0, 20);
     return shown.join(QStringLiteral(", ")) + (ids.size() > shown.size() ? QStringLiteral(", ...") : QString());
-}
-
-// A value axis with its title and unit, over [low, high] widened to round numbers.
-QValueAxis* axis(const QString& title, double low, double high)
-{
-    const AxisScale scale = niceAxis(low, high);
-    auto* a = new QValueAxis;
-    a->setTitleText(title);
-    a->setRange(scale.min, scale.max);
-    a->setTickCount(scale.ticks);
-    a->setLabelFormat(QStringLiteral("%g"));
-    return a;
-}
-
-void clearChart(QChart* chart)
-{
-    chart->removeAllSeries();
-    for (QAbstractAxis* a : chart->axes()) {
-        chart->removeAxis(a);
-        delete a;
-    }
-}
-
-QChartView* chartView(QChart* chart, QWidget* parent, const char* name)
-{
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    chart->setBackgroundRoundness(0);
-    auto* view = new QChartView(chart, parent);
-    view->setObjectName(QLatin1String(name));
-    view->setRenderHint(QPainter::Antialiasing);
-    return view;
 }
 
 } // namespace
@@ -207,19 +172,8 @@ CalibrationWindow::CalibrationWindow(RecordStore& store, const QString& operator
     refusal_->setStyleSheet(QStringLiteral("color:#c02020; font-weight:bold"));
 
     // The curve and, below it, the residuals.
-    curveChart_ = new QChart;
-    curveChart_->legend()->setAlignment(Qt::AlignBottom);
-    residualChart_ = new QChart;
-    residualChart_->legend()->hide();
-    curveView_ = chartView(curveChart_, central, "curveChart");
-    residualView_ = chartView(residualChart_, central, "residualChart");
-    curveView_->setMinimumSize(420, 280);
-    residualView_->setMinimumSize(420, 180);
-    auto* plots = new QSplitter(Qt::Vertical, central);
-    plots->addWidget(curveView_);
-    plots->addWidget(residualView_);
-    plots->setStretchFactor(0, 3);
-    plots->setStretchFactor(1, 2);
+    plots_ = new CalibrationPlots(central);
+    plots_->setObjectName(QStringLiteral("plots"));
 
     // The fit's figures and the comparison of models.
     auto* fitBox = new QGroupBox(tr("Fit"), central);
@@ -257,7 +211,7 @@ CalibrationWindow::CalibrationWindow(RecordStore& store, const QString& operator
     figuresLayout->addWidget(compareBox, 1);
 
     auto* middle = new QSplitter(Qt::Horizontal, central);
-    middle->addWidget(plots);
+    middle->addWidget(plots_);
     middle->addWidget(figures);
     middle->setStretchFactor(0, 1);
     middle->setStretchFactor(1, 1);
@@ -426,7 +380,7 @@ void CalibrationWindow::prepare()
     source_->setVisible(!source_->text().isEmpty());
     showComparison();
     showFit();
-    showPlots();
+    plots_->showDraft(draft_ ? &*draft_ : nullptr);
 }
 
 void CalibrationWindow::refit()
@@ -439,7 +393,7 @@ void CalibrationWindow::refit()
     refitCalibration(*draft_, *m);
     showComparison();
     showFit();
-    showPlots();
+    plots_->showDraft(draft_ ? &*draft_ : nullptr);
 }
 
 void CalibrationWindow::showFit()
@@ -473,82 +427,6 @@ void CalibrationWindow::showFit()
             statistics_->addRow(n, v);
         }
     storeButton_->setEnabled(c != nullptr);
-}
-
-void CalibrationWindow::showPlots()
-{
-    clearChart(curveChart_);
-    clearChart(residualChart_);
-    if (!draft_ || draft_->films.isEmpty()) {
-        curveChart_->setTitle(tr("The films' responses and the fitted curve appear here"));
-        residualChart_->setTitle(tr("Residuals"));
-        return;
-    }
-    const calib::Calibration* c = draft_->fit.ok() ? &*draft_->fit.calibration : nullptr;
-    CalibrationPlot plot;
-    if (c) {
-        plot = calibrationPlot(*c);
-    } else {
-        for (const CalibrationFilm& f : draft_->films)
-            plot.points << QPointF(f.dose, f.response);
-    }
-    curveChart_->setTitle(c ? tr("Response against dose: %1").arg(c->model.description())
-                            : tr("Response against dose (no curve: the fit is refused)"));
-    residualChart_->setTitle(c ? tr("Residuals, in % of the fitted response") : tr("Residuals (none: the fit is refused)"));
-
-    double doseMax = 0, low = 0, high = 0;
-    for (const QPointF& p : std::as_const(plot.points)) {
-        doseMax = std::max(doseMax, p.x());
-        low = std::min(low, p.y());
-        high = std::max(high, p.y());
-    }
-    auto* films = new QScatterSeries;
-    films->setName(tr("Films"));
-    films->setMarkerSize(8);
-    films->setColor(QColor(0x1f, 0x5f, 0xa8));
-    films->setBorderColor(QColor(0x1f, 0x5f, 0xa8));
-    films->append(plot.points);
-    curveChart_->addSeries(films);
-    QLineSeries* curve = nullptr;
-    if (c) {
-        curve = new QLineSeries;
-        curve->setName(tr("Fitted curve"));
-        curve->setPen(QPen(QColor(0xc0, 0x30, 0x20), 2));
-        curve->append(plot.curve);
-        curveChart_->addSeries(curve);
-    }
-    QValueAxis* x = axis(tr("Dose (kGy)"), 0, doseMax * 1.02);
-    QValueAxis* y = axis(tr("Response k (mm⁻¹)"), low, high * 1.03);
-    curveChart_->addAxis(x, Qt::AlignBottom);
-    curveChart_->addAxis(y, Qt::AlignLeft);
-    films->attachAxis(x);
-    films->attachAxis(y);
-    if (curve) {
-        curve->attachAxis(x);
-        curve->attachAxis(y);
-    }
-
-    double largest = 0.5;
-    for (const QPointF& p : std::as_const(plot.residuals))
-        largest = std::max(largest, std::abs(p.y()));
-    auto* residuals = new QScatterSeries;
-    residuals->setMarkerSize(8);
-    residuals->setColor(QColor(0x1f, 0x5f, 0xa8));
-    residuals->setBorderColor(QColor(0x1f, 0x5f, 0xa8));
-    residuals->append(plot.residuals);
-    auto* zero = new QLineSeries;
-    zero->setPen(QPen(QColor(0x80, 0x80, 0x80), 1, Qt::DashLine));
-    zero->append({QPointF(0, 0), QPointF(x->max(), 0)});
-    residualChart_->addSeries(zero);
-    residualChart_->addSeries(residuals);
-    QValueAxis* rx = axis(tr("Dose (kGy)"), x->min(), x->max());
-    QValueAxis* ry = axis(tr("Residual (%)"), -largest * 1.2, largest * 1.2);
-    residualChart_->addAxis(rx, Qt::AlignBottom);
-    residualChart_->addAxis(ry, Qt::AlignLeft);
-    for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(zero), static_cast<QAbstractSeries*>(residuals)}) {
-        s->attachAxis(rx);
-        s->attachAxis(ry);
-    }
 }
 
 void CalibrationWindow::showComparison()

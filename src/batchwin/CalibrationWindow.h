@@ -17,8 +17,6 @@
 #include <QMainWindow>
 #include <optional>
 
-class QChart;
-class QChartView;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -29,6 +27,8 @@ class QPushButton;
 class QTableWidget;
 
 namespace kalvor::batchwin {
+
+class CalibrationPlots;
 
 class CalibrationWindow : public QMainWindow {
     Q_OBJECT
@@ -52,7 +52,6 @@ private:
     void prepare();
     void refit();
     void showFit();
-    void showPlots();
     void showComparison();
     void showStored(std::optional<qint64> choose = std::nullopt);
     void fillLots();
@@ -76,10 +75,7 @@ private:
     QLabel* source_;
     QLabel* unmatched_;
     QLabel* refusal_;
-    QChart* curveChart_;
-    QChart* residualChart_;
-    QChartView* curveView_;
-    QChartView* residualView_;
+    CalibrationPlots* plots_;
     QLabel* formula_;
     QTableWidget* parameters_;
     QFormLayout* statistics_;
