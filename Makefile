@@ -7,7 +7,7 @@
 # make screenshots - the README's pictures in docs/, taken on a private X server
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES = cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
+PACKAGES = cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libgtest-dev libgmock-dev \
            libbenchmark-dev fonts-liberation2 xvfb xauth python3 \
            dpkg-dev file desktop-file-utils appstream lintian libcap2-bin man-db socat libqt6sql6-sqlite libgsl-dev \
            qt6-charts-dev poppler-utils

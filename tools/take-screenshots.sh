@@ -1,11 +1,12 @@
 #!/bin/bash
 # Takes the README's screenshots on a private X server (Xvfb on the first free
 # display) with openbox, driving KALVOR on the simulated reader from the
-# keyboard and kalvor-link, then kalvor-batch on a batch of a calibrated lot
-# (its window, and the first page of the batch's report). Needs Xvfb,
-# openbox, xdotool, xwininfo, xprop, ImageMagick and pdftoppm (Debian: xvfb
-# openbox xdotool x11-utils imagemagick poppler-utils; `make screenshots`
-# installs them).
+# keyboard and kalvor-link, then kalvor-batch: its window on a batch of a
+# calibrated lot, the first page of that batch's report, the Calibration
+# window on a store made as a lab makes it (films read hands-free, then the
+# commands) and the Quality Control window. Needs Xvfb, openbox, xdotool,
+# xwininfo, xprop, ImageMagick and pdftoppm (Debian: xvfb openbox xdotool
+# x11-utils imagemagick poppler-utils; `make screenshots` installs them).
 # Usage: tools/take-screenshots.sh [builddir] [outdir]
 set -eu
 BUILD=${1:-build}
@@ -39,7 +40,7 @@ TMP=$(mktemp -d)
 # At the end: our own background jobs (Xvfb, openbox, KALVOR) stop first.
 trap 'kill $(jobs -p) 2>/dev/null; wait; rm -rf "$TMP"' EXIT
 # Xvfb picks a free display and writes its number to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1400x1050x24 -dpi 96 -nolisten tcp 3>"$TMP/display" >/dev/null 2>&1 &
 for _ in $(seq 100); do [ -s "$TMP/display" ] && break; sleep 0.1; done
 [ -s "$TMP/display" ] || { echo "take-screenshots.sh: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n 1 "$TMP/display")" XDG_CONFIG_HOME=$TMP/cfg XDG_RUNTIME_DIR=$TMP/run
@@ -172,6 +173,83 @@ kill "$PROD"; wait "$PROD" || true
 "$B" report --batch prod-2026-12-07 --pdf "$TMP/report.pdf" --operator "M. Weber (QA)" \
     --lab-name "Irradiation Laboratory, Quality Control" --lab-address "1 Beam Road\\n12345 Town" --store "$S"
 pdftoppm -png -r 80 -f 1 -l 1 -singlefile "$TMP/report.pdf" "$OUT/report-page"
+
+# The calibration window. The lot's unirradiated films and its calibration
+# films (5 dose levels x 3 films of an exp curve, each film a little off the
+# curve as real films are) are read hands-free by kalvor-batch on the
+# simulated reader; the lot takes the mean of the first batch as its
+# background; two calibrations are made by the commands (one approved), and
+# the window fits the third and stores it as a draft.
+B="$BUILD/kalvor-batch"
+STORE=$TMP/records.sqlite
+# led 1|0: waits up to 15 s for the head's LED.
+led() {
+    for _ in $(seq 150); do
+        [ "$("$L" get -t reader:led 2>/dev/null)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    echo "take-screenshots.sh: the head's LED did not turn $1; kalvor-batch said:" >&2
+    cat "$TMP/batch.log" >&2
+    return 1
+}
+# readbatch NAME PREFIX ABSORBANCE...: a batch window that reads each film
+# slid in; it stays open (its process is $BATCH).
+readbatch() {
+    local name=$1 prefix=$2
+    shift 2
+    "$B" --batch "$name" --operator ann --lot L7 --prefix "$prefix" --store "$STORE" >>"$TMP/batch.log" 2>&1 &
+    BATCH=$!
+    waitwin '^KALVOR batch reading$' >/dev/null
+    for _ in $(seq 100); do grep -q 'connected to KALVOR' "$TMP/batch.log" && break; sleep 0.1; done
+    sleep 2
+    for a in "$@"; do
+        "$L" put simulator:film "$a" >/dev/null
+        led 1
+        "$L" put simulator:dosimeter none >/dev/null
+        led 0
+    done
+}
+"$L" put simulator:dosimeter none >/dev/null
+sleep 1.5
+# A = A0 + t*k, k = 20*(1 - exp(-0.02 D)) mm-1, A0 0.150, t 0.1 mm; each film's
+# response 0.8 % (SD) off the curve, the background films 0.002.
+films=$(awk 'BEGIN { srand(7)
+    for (i = 0; i < 3; i++) printf "%.4f ", 0.150 + 0.002 * (rand() + rand() + rand() - 1.5) * 2 }')
+readbatch bg-L7 B- $films
+kill "$BATCH"; wait "$BATCH" || true
+"$B" lot add L7 --thickness 0.100 --thickness-u 0.002 --background-batch bg-L7 --type "radiochromic film" \
+    --notes "received 2026-11-30, kept dark at 20 C" --operator ann --store "$STORE" >/dev/null
+awk 'BEGIN { srand(11); n = 0
+    split("5 10 20 40 60", d, " ")
+    for (l = 1; l <= 5; l++) for (i = 0; i < 3; i++) {
+        k = 20 * (1 - exp(-0.02 * d[l])) * (1 + 0.008 * (rand() + rand() + rand() - 1.5) * 2)
+        printf "C-%03d,%s\n", ++n, d[l] > "/dev/stderr"
+        printf "%.4f ", 0.150 + 0.1 * k
+    } }' >"$TMP/cal-films" 2>"$TMP/cal-doses"
+{ echo "id,dose_kGy"; cat "$TMP/cal-doses"; } >"$TMP/doses-L7.csv"
+readbatch cal-L7 C- $(cat "$TMP/cal-films")
+CAL=$("$B" calibrate --lot L7 --batch cal-L7 --doses "$TMP/doses-L7.csv" --model poly3 --reference-u 1.5 \
+    --operator ann --json --store "$STORE" | awk -F'[:,]' '/"calibration":/ {gsub(/ /, "", $2); print $2}')
+"$B" approve "$CAL" --reason "calibration of lot L7" --operator "Ben (QA)" --store "$STORE" >/dev/null
+"$B" calibrate --lot L7 --batch cal-L7 --doses "$TMP/doses-L7.csv" --model power --reference-u 1.5 \
+    --operator ann --store "$STORE" >/dev/null
+BW=$(waitwin '^KALVOR batch reading$')
+xdotool windowactivate --sync "$BW" 2>/dev/null || true
+xdotool key alt+f; sleep 0.4; xdotool key a
+CW=$(waitwin '^Calibration of a film lot$')
+sleep 1
+xdotool windowactivate --sync "$CW" 2>/dev/null || true
+xdotool key alt+u ctrl+a; xdotool type 1.5; xdotool key Tab
+xdotool key alt+o
+waitwin '^The reference doses$' >/dev/null
+sleep 0.5
+xdotool type "$TMP/doses-L7.csv"; xdotool key Return
+sleep 1.5
+xdotool windowactivate --sync "$CW" 2>/dev/null || true
+xdotool key alt+s
+sleep 1
+shot calibration-window.png 'Calibration of a film lot'
+kill "$BATCH"; wait "$BATCH" || true
 
 # kalvor-batch's Quality Control window, on a store of five weeks of checks
 # (kalvor-qc-demo), linked to the simulated reader; the batch dialog of its

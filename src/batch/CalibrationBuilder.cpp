@@ -77,7 +77,6 @@ std::optional<CalibrationDraft> prepareCalibration(const RecordStore& store, con
     }
     d.a0 = background->a0;
     QSet<QString> dosed;
-    std::vector<calib::Point> points;
     for (const ReferenceDose& rd : *doses) {
         dosed.insert(rd.id);
         const auto it = films.constFind(rd.id);
@@ -93,13 +92,25 @@ std::optional<CalibrationDraft> prepareCalibration(const RecordStore& store, con
         f.dose = rd.kGy;
         f.response = (f.absorbance - d.a0) / f.thicknessMm;
         d.films << f;
-        points.push_back({f.dose, f.response});
     }
     for (const QString& id : std::as_const(order))
         if (!dosed.contains(id))
             d.filmsWithoutDose << id;
-    d.fit = calib::fitCalibration(*model, points);
+    d.fit = calib::fitCalibration(*model, calibrationPoints(d));
     return d;
+}
+
+std::vector<calib::Point> calibrationPoints(const CalibrationDraft& draft)
+{
+    std::vector<calib::Point> points;
+    for (const CalibrationFilm& f : draft.films)
+        points.push_back({f.dose, f.response});
+    return points;
+}
+
+void refitCalibration(CalibrationDraft& draft, const calib::Model& model)
+{
+    draft.fit = calib::fitCalibration(model, calibrationPoints(draft));
 }
 
 std::optional<qint64> storeCalibration(RecordStore& store, const CalibrationDraft& d, const CalibrationRequest& request,
@@ -117,7 +128,7 @@ std::optional<qint64> storeCalibration(RecordStore& store, const CalibrationDraf
     c.wavelength = d.wavelength;
     c.batch = d.batch.seq;
     c.model = d.fit.calibration->model.name();
-    c.throughZero = request.throughZero;
+    c.throughZero = d.fit.calibration->model.throughZero();
     c.referenceU = request.referenceU;
     c.rangeMin = d.fit.calibration->doseMin;
     c.rangeMax = d.fit.calibration->doseMax;

@@ -51,6 +51,12 @@ struct CalibrationDraft {
 // draft.fit.refusal.
 std::optional<CalibrationDraft> prepareCalibration(const records::RecordStore& store, const CalibrationRequest& request,
                                                    QString* why);
+// The draft's films as the fit sees them: (dose, response).
+std::vector<calib::Point> calibrationPoints(const CalibrationDraft& draft);
+// Fits the same films again with another model (a choice made from the
+// comparison of models).
+void refitCalibration(CalibrationDraft& draft, const calib::Model& model);
+
 // Stores a fitted draft; its seq is the calibration's ID.
 std::optional<qint64> storeCalibration(records::RecordStore& store, const CalibrationDraft& draft,
                                        const CalibrationRequest& request, const QString& operatorName, QString* why);

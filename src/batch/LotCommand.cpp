@@ -8,10 +8,10 @@
 // changes it: a new row that supersedes the last, keeping what is not given.
 #include "batch/BatchSession.h"
 #include "batch/CommandLine.h"
+#include "batch/Lots.h"
 #include "batch/Subcommand.h"
 #include "core/PrintableText.h"
 #include "records/Calibrations.h"
-#include "records/CurrentRecords.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,46 +33,6 @@ std::optional<double> number(const QString& text)
 
 QString fixed(double v, int decimals) { return QString::number(v, 'f', decimals); }
 
-// The mean background of a batch of unirradiated films, per wavelength.
-std::optional<QList<LotBackground>> backgroundsOf(const RecordStore& store, const QString& batchName, QString* why)
-{
-    const std::optional<BatchRecord> batch = store.batchNamed(batchName);
-    if (!batch) {
-        *why = QStringLiteral("there is no batch %1").arg(batchName);
-        return std::nullopt;
-    }
-    const QList<ReadingRecord> readings = store.readings(batch->seq);
-    const QSet<qint64> superseded = supersededReadings(readings);
-    QMap<QString, QList<double>> byWavelength;
-    for (const ReadingRecord& r : readings)
-        if (!superseded.contains(r.seq) && !r.isVoid() && r.absorbance)
-            byWavelength[normalWavelength(r.wavelength)] << *r.absorbance;
-    if (byWavelength.isEmpty()) {
-        *why = QStringLiteral("batch %1 holds no reading").arg(batchName);
-        return std::nullopt;
-    }
-    QList<LotBackground> out;
-    for (auto it = byWavelength.cbegin(); it != byWavelength.cend(); ++it) {
-        const QList<double>& v = it.value();
-        double mean = 0;
-        for (double x : v)
-            mean += x / double(v.size());
-        LotBackground b;
-        b.wavelength = it.key();
-        b.a0 = mean;
-        b.films = int(v.size());
-        b.batch = batchName;
-        if (v.size() > 1) {
-            double ss = 0;
-            for (double x : v)
-                ss += (x - mean) * (x - mean);
-            b.sd = std::sqrt(ss / double(v.size() - 1));
-        }
-        out << b;
-    }
-    return out;
-}
-
 int add(CommandParser& cp, const QStringList& names, QTextStream& out, QTextStream& err)
 {
     const QCommandLineParser& p = cp.parser();
@@ -81,73 +41,58 @@ int add(CommandParser& cp, const QStringList& names, QTextStream& out, QTextStre
     const QString name = names[0].trimmed();
     if (name.isEmpty())
         return cp.usage(err, QStringLiteral("a lot needs a name"));
-    for (const auto& [what, text] : {std::pair{QStringLiteral("lot name"), name},
-                                     std::pair{QStringLiteral("film type"), p.value(QStringLiteral("type"))},
-                                     std::pair{QStringLiteral("operator's name"), p.value(QStringLiteral("operator"))}})
-        if (const QString problem = BatchSession::nameProblem(what, text); !problem.isEmpty())
-            return cp.usage(err, problem);
-    if (const QString problem = BatchSession::nameProblem(QStringLiteral("notes"), p.value(QStringLiteral("notes")), 2000);
-        !problem.isEmpty())
-        return cp.usage(err, problem);
     if (p.isSet(QStringLiteral("background")) && p.isSet(QStringLiteral("background-batch")))
         return cp.usage(err, QStringLiteral("give the background typed (--background) or from a batch (--background-batch), not both"));
     if (p.isSet(QStringLiteral("background")) != p.isSet(QStringLiteral("wavelength")))
         return cp.usage(err, QStringLiteral("--background A0 goes with --wavelength NM (the wavelength it was read at)"));
 
-    RecordStore store;
-    if (const std::optional<int> failed = openStoreFor(store, cp.storePath(), true, err))
-        return *failed;
-    const std::optional<LotRecord> before = currentLot(store, name);
-    LotRecord lot = before.value_or(LotRecord{});
-    lot.seq = 0;
-    lot.name = name;
-    lot.supersedes = before ? std::optional<qint64>(before->seq) : std::nullopt;
+    LotChange change;
+    change.name = name;
+    change.operatorName = p.value(QStringLiteral("operator"));
     if (p.isSet(QStringLiteral("thickness"))) {
-        const std::optional<double> t = number(p.value(QStringLiteral("thickness")));
-        if (!t || *t <= 0 || *t > 10)
-            return cp.usage(err, QStringLiteral("--thickness takes the nominal thickness in mm (more than 0, at most 10)"));
-        lot.thicknessMm = *t;
-    } else if (!before) {
-        return cp.usage(err, QStringLiteral("a new lot needs its nominal thickness: --thickness MM"));
+        change.thicknessMm = number(p.value(QStringLiteral("thickness")));
+        if (!change.thicknessMm)
+            return cp.usage(err, QStringLiteral("--thickness takes the nominal thickness in mm"));
     }
     if (p.isSet(QStringLiteral("thickness-u"))) {
-        const std::optional<double> u = number(p.value(QStringLiteral("thickness-u")));
-        if (!u || *u < 0 || *u >= lot.thicknessMm)
-            return cp.usage(err, QStringLiteral("--thickness-u takes the thickness's standard uncertainty in mm (at least 0, "
-                                                "below the thickness)"));
-        lot.thicknessUMm = *u;
+        change.thicknessUMm = number(p.value(QStringLiteral("thickness-u")));
+        if (!change.thicknessUMm)
+            return cp.usage(err, QStringLiteral("--thickness-u takes the thickness's standard uncertainty in mm"));
     }
     if (p.isSet(QStringLiteral("type")))
-        lot.filmType = p.value(QStringLiteral("type")).trimmed();
+        change.filmType = p.value(QStringLiteral("type"));
     if (p.isSet(QStringLiteral("notes")))
-        lot.notes = p.value(QStringLiteral("notes")).trimmed();
-    QList<LotBackground> given;
+        change.notes = p.value(QStringLiteral("notes"));
     QString why;
     if (p.isSet(QStringLiteral("background"))) {
         const std::optional<double> a0 = number(p.value(QStringLiteral("background")));
-        if (!a0 || *a0 < -0.5 || *a0 > 3)
-            return cp.usage(err, QStringLiteral("--background takes an absorbance (-0.5 to 3)"));
-        const QString wl = p.value(QStringLiteral("wavelength")).trimmed();
-        if (!number(QString(wl).remove(QStringLiteral("nm"))))
-            return cp.usage(err, QStringLiteral("--wavelength takes a wavelength in nm, e.g. 510"));
-        given << LotBackground{normalWavelength(wl), *a0, std::nullopt, 0, QString()};
-    } else if (p.isSet(QStringLiteral("background-batch"))) {
+        const std::optional<LotBackground> typed =
+            a0 ? typedBackground(*a0, p.value(QStringLiteral("wavelength")), &why) : std::nullopt;
+        if (!typed)
+            return cp.usage(err, a0 ? why : QStringLiteral("--background takes an absorbance"));
+        change.backgrounds << *typed;
+    }
+
+    if (const QString problem = lotChangeProblem(change); !problem.isEmpty())
+        return cp.usage(err, problem);
+
+    RecordStore store;
+    if (const std::optional<int> failed = openStoreFor(store, cp.storePath(), true, err))
+        return *failed;
+    if (p.isSet(QStringLiteral("background-batch"))) {
         const std::optional<QList<LotBackground>> fromBatch =
             backgroundsOf(store, p.value(QStringLiteral("background-batch")), &why);
         if (!fromBatch) {
             err << "kalvor-batch lot: " << terminalText(why) << Qt::endl;
             return exitcode::Failed;
         }
-        given = *fromBatch;
+        change.backgrounds = *fromBatch;
     }
-    for (const LotBackground& b : std::as_const(given)) {
-        lot.backgrounds.removeIf([&](const LotBackground& old) { return normalWavelength(old.wavelength) == b.wavelength; });
-        lot.backgrounds << b;
-    }
-    lot.timeUtc = utcNow();
-    lot.operatorName = p.value(QStringLiteral("operator")).trimmed().isEmpty() ? BatchSession::loginName()
-                                                                               : p.value(QStringLiteral("operator")).trimmed();
-    lot.programVersion = QStringLiteral(KALVOR_VERSION);
+    const std::optional<LotRecord> before = currentLot(store, name);
+    const std::optional<LotRecord> changed = changedLot(store, change, &why);
+    if (!changed)  // what depends on the lot as stored: a new lot without thickness, u above it
+        return cp.usage(err, why);
+    const LotRecord& lot = *changed;
     const std::optional<qint64> seq = appendLot(store, lot, &why);
     if (!seq) {
         err << "kalvor-batch lot: " << terminalText(why) << Qt::endl;
@@ -194,13 +139,9 @@ int list(CommandParser& cp, QTextStream& out, QTextStream& err)
     if (const std::optional<int> failed = openStoreFor(store, cp.storePath(), false, err))
         return *failed;
     const QList<LotRecord> lots = currentLots(store);
-    // The approved calibration of each lot, reader and wavelength.
     QHash<QString, QList<CalibrationRecord>> approved;
-    for (const CalibrationRecord& c : calibrations(store)) {
-        const std::optional<CalibrationRecord> current = approvedCalibration(store, c.lot, c.readerSerial, c.wavelength);
-        if (current && current->seq == c.seq)
-            approved[c.lot] << c;
-    }
+    for (const LotRecord& l : lots)
+        approved.insert(l.name, approvedCalibrations(store, l.name));
     if (cp.parser().isSet(QStringLiteral("json"))) {
         QJsonArray all;
         for (const LotRecord& l : lots)

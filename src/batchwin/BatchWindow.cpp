@@ -6,10 +6,12 @@
 #include "batch/DoseAssessment.h"
 #include "records/Calibrations.h"
 #include "batchwin/BatchDialog.h"
+#include "batchwin/CalibrationWindow.h"
 #include "batchwin/IdListEditor.h"
 #include "batchwin/QualityControlWindow.h"
 #include "batchwin/ReferenceFiltersDialog.h"
 #include "batch/QualityControl.h"
+#include "batchwin/LotsDialog.h"
 #include "batchwin/ReasonDialog.h"
 #include "batchwin/StripChart.h"
 #include "core/MessageSink.h"
@@ -254,8 +256,11 @@ void BatchWindow::buildMenus()
     file->addSeparator();
     QAction* qc = file->addAction(tr("Quality &Control..."), this, &BatchWindow::showQualityControl);
     qc->setObjectName(QStringLiteral("qualityControlAction"));
-    QAction* references = file->addAction(tr("&Reference Filters..."), this, &BatchWindow::editReferenceFilters);
+    QAction* references = file->addAction(tr("Re&ference Filters..."), this, &BatchWindow::editReferenceFilters);
     references->setObjectName(QStringLiteral("referenceFiltersAction"));
+    file->addSeparator();
+    file->addAction(tr("Lo&ts..."), this, &BatchWindow::showLots)->setObjectName(QStringLiteral("lotsAction"));
+    file->addAction(tr("C&alibration..."), this, &BatchWindow::showCalibration)->setObjectName(QStringLiteral("calibrationAction"));
     file->addSeparator();
     QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -310,6 +315,34 @@ void BatchWindow::editIds()
     if (!session_.setIdList(editor->entries(), &why))
         showMessage(why);
     showBatch();
+}
+
+void BatchWindow::showLots()
+{
+    // A typed background is offered at the reader's wavelength ("510 nm").
+    const int nm = session_.reader().wavelength.section(QLatin1Char(' '), 0, 0).toInt();
+    LotsDialog dialog(session_.store(), session_.operatorName(), nm > 0 ? nm : 510, this);
+    dialog.exec();
+    if (calibration_)
+        calibration_->reloadChoices();
+}
+
+CalibrationWindow* BatchWindow::showCalibration()
+{
+    if (!calibration_) {
+        calibration_ = new CalibrationWindow(session_.store(), session_.operatorName(), this);
+        // The open batch is the usual calibration batch, of its lot.
+        if (session_.hasBatch()) {
+            calibration_->chooseLot(session_.batch().lot);
+            calibration_->chooseBatch(session_.batch().name);
+        }
+    } else {
+        calibration_->reloadChoices();
+    }
+    calibration_->show();
+    calibration_->raise();
+    calibration_->activateWindow();
+    return calibration_;
 }
 
 void BatchWindow::exportCsv()

@@ -7,6 +7,7 @@
 #include "batchwin/RecordTableModel.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class QFrame;
 class QLabel;
@@ -17,6 +18,7 @@ class QTableView;
 namespace kalvor::batchwin {
 
 class QualityControlWindow;
+class CalibrationWindow;
 class StripChart;
 
 class BatchWindow : public QMainWindow {
@@ -41,6 +43,9 @@ public:
     void editReferenceFilters();
     void showQualityControl();
     void scanned(const QString& id);
+    // File > Lots (a dialog) and File > Calibration (a window of its own).
+    void showLots();
+    CalibrationWindow* showCalibration();
 
     QString captureText() const;
 
@@ -80,6 +85,7 @@ private:
     QPushButton* voidButton_;
     QPushButton* zeroButton_;
     QualityControlWindow* qualityControl_ = nullptr;
+    QPointer<CalibrationWindow> calibration_;
     QString refusal_;    // the last refusal, until the next film
     QString lastStored_; // the last stored record, until the film is removed
 };
