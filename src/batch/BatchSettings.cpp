@@ -1,5 +1,7 @@
 #include "batch/BatchSettings.h"
 
+#include "records/RecordStore.h"
+
 #include <QDir>
 #include <QSettings>
 
@@ -31,6 +33,32 @@ void BatchSettings::setRule(const StabilityRule& rule)
     s.setValue(QStringLiteral("Capture/Readings"), QString::number(rule.count));
     s.setValue(QStringLiteral("Capture/Band"), QString::number(rule.band, 'g', QLocale::FloatingPointShortest));
     s.setValue(QStringLiteral("Capture/TimeoutSeconds"), QString::number(rule.timeoutMs / 1000.0, 'g', QLocale::FloatingPointShortest));
+}
+
+QString BatchSettings::store()
+{
+    QStringList files{filePath()};
+    QStringList dirs;
+    for (const QString& dir : qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        if (QDir::isAbsolutePath(dir))
+            dirs << dir;
+    if (dirs.isEmpty())
+        dirs << QStringLiteral("/etc/xdg");
+    for (const QString& dir : std::as_const(dirs))
+        files << QDir::cleanPath(dir + QStringLiteral("/KALVOR/kalvor-batch.conf"));
+    for (const QString& file : std::as_const(files)) {
+        const QString value = QSettings(file, QSettings::IniFormat).value(QStringLiteral("Store")).toString().trimmed();
+        if (!value.isEmpty())
+            return value;
+    }
+    return records::RecordStore::defaultPath();
+}
+
+QString BatchSettings::storeHelp()
+{
+    return QStringLiteral("The record store: a file, or postgresql://[user@]host[:port]/dbname[?sslmode=...] "
+                          "(the password from ~/.pgpass) (default: Store= in kalvor-batch.conf, else "
+                          "$XDG_DATA_HOME/KALVOR/records.sqlite).");
 }
 
 } // namespace kalvor::batch

@@ -1,5 +1,6 @@
 #include "batch/CommandLine.h"
 
+#include "batch/BatchSettings.h"
 #include "batch/IdPlan.h"
 #include "batch/Subcommand.h"
 #include "records/RecordStore.h"
@@ -41,7 +42,7 @@ struct Parser {
     QCommandLineOption raw{QStringLiteral("raw"), QStringLiteral("export: cells exactly as stored; without it, a text cell that begins with =, +, -, @, a tab or a carriage return gets a ' before it, so that spreadsheets do not run it as a formula (plain numbers stay as they are)."), QString()};
     QCommandLineOption expect{QStringLiteral("expect"), QStringLiteral("verify: a chain head kept from before (the last hash verify or an export's chain file gave): the last row, or the row of --at, must have this hash."), QStringLiteral("HASH")};
     QCommandLineOption at{QStringLiteral("at"), QStringLiteral("verify: the row that --expect names (default: the last row)."), QStringLiteral("ROW")};
-    QCommandLineOption store{QStringLiteral("store"), QStringLiteral("The record store (default: $XDG_DATA_HOME/KALVOR/records.sqlite)."), QStringLiteral("FILE")};
+    QCommandLineOption store{QStringLiteral("store"), BatchSettings::storeHelp(), QStringLiteral("STORE")};
     QCommandLineOption socket{QStringLiteral("socket"), QStringLiteral("The link socket of KALVOR (default: $XDG_RUNTIME_DIR/KALVOR/link.sock)."), QStringLiteral("PATH")};
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Shows the version.")};
@@ -151,10 +152,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
     else if (!command.isEmpty())
         return failed(QStringLiteral("unknown command %1 (see kalvor-batch --help)").arg(command));
 
-    cl.storePath = p.isSet(parser.store) ? p.value(parser.store) : RecordStore::defaultPath();
+    cl.storePath = p.isSet(parser.store) ? p.value(parser.store) : BatchSettings::store();
     cl.socketPath = p.isSet(parser.socket) ? p.value(parser.socket) : LinkPaths::socketPath();
     if (cl.storePath.isEmpty())
-        return failed(QStringLiteral("--store needs a file name"));
+        return failed(QStringLiteral("--store needs a file or a postgresql:// URI"));
 
     auto notFor = [&](const QList<const QCommandLineOption*>& options, const QString& mode) -> std::optional<CommandLine> {
         for (const QCommandLineOption* o : options)

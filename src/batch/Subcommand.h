@@ -26,11 +26,13 @@ struct Subcommand {
 const QList<Subcommand>& subcommands();
 
 // The commands, each in a file of its own.
-int runFit(const QStringList& arguments, QTextStream& out, QTextStream& err);  // FitCommand.cpp
+int runFit(const QStringList& arguments, QTextStream& out, QTextStream& err);    // FitCommand.cpp
+int runStore(const QStringList& arguments, QTextStream& out, QTextStream& err);  // StoreCommand.cpp
 
 const Subcommand* findSubcommand(const QString& name);
 
 // The options every command shares (--store, --help) around a QCommandLineParser.
+// Without --store, a command uses the store of the settings (BatchSettings::store()).
 class CommandParser {
 public:
     // `usesStore` false: a command that never opens the record store, which
