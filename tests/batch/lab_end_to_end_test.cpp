@@ -40,6 +40,10 @@ struct Reader {
     QList<Confirmed> confirmed;
     QString failure;  // what went wrong in the reader's thread
     int refusals = 0;
+    // The reader's thread asks, the test's thread (which owns the processes)
+    // kills kalvor-batch and starts it again.
+    std::atomic<bool> killAsked{false};
+    std::atomic<bool> killDone{false};
 
     QString name() const { return QStringLiteral("lab-%1").arg(n); }
     QString id(int film) const { return QStringLiteral("L%1-%2").arg(n).arg(film + 1, 3, 10, QLatin1Char('0')); }
@@ -51,37 +55,37 @@ double known(int reader, int film)
     return std::uniform_int_distribution<int>(50, 2500)(random) / 1000.0;
 }
 
-// One film from insertion to removal, read again after each refusal.
-bool readFilm(Reader& r, int film, const QString& store, bool killMidFilm)
+// One film from insertion to removal, read again after each refusal; what
+// went wrong, or nothing.
+std::optional<QString> readFilm(Reader& r, int film, bool killMidFilm)
 {
     const QByteArray value = QByteArray::number(known(r.n, film), 'f', 3);
     if (!r.hand.put("film", value))
-        return false;
+        return QStringLiteral("the film could not be slid in");
     if (killMidFilm) {
-        QThread::msleep(150);  // settling: no reading is stored yet
-        r.batch->killNow();
-        r.batch = startBatch(r.box, store, QStringLiteral("batch-again"), r.name(), QStringLiteral("L%1-").arg(r.n));
+        r.killAsked = true;
+        while (!r.killDone)
+            QThread::msleep(20);
         // The film left in is not read by itself: out, and in again.
-        if (!r.hand.put("dosimeter", "none"))
-            return false;
-        QThread::msleep(1000);
-        if (!r.hand.put("film", value))
-            return false;
+        if (!r.hand.put("dosimeter", "none") || (QThread::msleep(1000), !r.hand.put("film", value)))
+            return QStringLiteral("the film could not be slid in again after the restart");
     }
     for (int attempt = 0; attempt < 40; ++attempt) {
         const Hand::Outcome outcome = r.hand.waitOutcome(15000);
         if (outcome == Hand::Outcome::Confirmed) {
             r.confirmed.append({r.id(film), known(r.n, film)});
-            return r.hand.put("dosimeter", "none") && r.hand.waitLed(false, 5000);
+            if (!r.hand.put("dosimeter", "none") || !r.hand.waitLed(false, 5000))
+                return QStringLiteral("the LED stayed on after the film was taken out");
+            return std::nullopt;
         }
         if (outcome == Hand::Outcome::Nothing)
-            return false;
+            return QStringLiteral("neither confirmed nor refused within 15 s (attempt %1)").arg(attempt + 1);
         ++r.refusals;
         QThread::msleep(300);
         if (!r.hand.pressButton())
-            return false;
+            return QStringLiteral("the head's button could not be pressed");
     }
-    return false;
+    return QStringLiteral("refused 40 times");
 }
 
 int runTool(const Sandbox& box, const QStringList& args, QByteArray* said)
@@ -109,8 +113,9 @@ TEST(BatchLab, ThreeReadersOnOnePostgresStoreThroughAKilledProgramAndAServerRest
         r->n = n;
         ASSERT_TRUE(r->box.isValid());
         r->kalvor = std::make_unique<Child>(r->box, "kalvor",
-                                            QStringList{QStringLiteral("--simulate=seed=%1,speed=4,identity=KALVOR150%1"
-                                                                       "1.9510600").arg(n)},
+                                            QStringList{QStringLiteral("--simulate=seed=%1,speed=4,identity=KALVOR%2")
+                                                                            .arg(n)
+                                                                            .arg(QStringLiteral("150") + QString::number(n) + QStringLiteral("1.9510600"))},
                                             QStringLiteral("kalvor"));
         ASSERT_TRUE(faulttest::waitServing(*r->kalvor, r->box.socketPath())) << r->kalvor->standardError().toStdString();
         ASSERT_TRUE(r->hand.open(r->box.socketPath()));
@@ -125,27 +130,52 @@ TEST(BatchLab, ThreeReadersOnOnePostgresStoreThroughAKilledProgramAndAServerRest
     for (auto& r : readers)
         ASSERT_TRUE(waitForOutput(*r->batch, "connected to KALVOR", 15000)) << r->batch->standardError().toStdString();
 
-    std::atomic<int> done{0};
+    std::atomic<int> done{0};      // films read
+    std::atomic<int> finished{0};  // readers' threads at their end
     std::vector<std::thread> hands;
     for (auto& r : readers)
         hands.emplace_back([&, reader = r.get()] {
             for (int film = 0; film < kFilms; ++film) {
                 QThread::msleep(unsigned(film * 37 % 150));  // a hand is not in step with the reader
-                if (!readFilm(*reader, film, store, reader->n == 2 && film == 8)) {
-                    reader->failure = QStringLiteral("film %1 was not confirmed: %2")
-                                          .arg(reader->id(film), QString::fromLocal8Bit(reader->batch->standardError().right(2000)));
+                if (const std::optional<QString> failed = readFilm(*reader, film, reader->n == 2 && film == 8)) {
+                    reader->failure = QStringLiteral("film %1: %2; kalvor-batch said: %3")
+                                          .arg(reader->id(film), *failed,
+                                               QString::fromLocal8Bit(reader->batch->standardError().right(2000)));
                     break;
                 }
                 done++;
             }
+            finished++;
         });
-    // The server goes away and comes back while the films are being read.
-    while (done < kReaders * kFilms / 2 && std::none_of(readers.begin(), readers.end(), [](auto& r) { return !r->failure.isEmpty(); }))
-        QThread::msleep(50);
-    const bool restarted = server.restart();
+    // One kalvor-batch is killed while a film settles (no reading of it is
+    // stored yet) and started again; the server goes away and comes back
+    // while the films are being read.
+    Reader& killed = *readers[1];
+    bool restarted = false, restartFailed = false;
+    while (finished < kReaders) {
+        if (killed.killAsked && !killed.killDone) {
+            QThread::msleep(150);
+            killed.batch->killNow();
+            killed.batch = startBatch(killed.box, store, QStringLiteral("batch-again"), killed.name(), QStringLiteral("L2-"));
+            killed.killDone = true;
+        }
+        if (!restarted && done >= kReaders * kFilms / 2) {
+            restartFailed = !server.restart();
+            restarted = true;
+        }
+        QThread::msleep(20);
+    }
     for (std::thread& t : hands)
         t.join();
-    ASSERT_TRUE(restarted) << server.log().toStdString();
+    ASSERT_TRUE(restarted && !restartFailed) << server.log().toStdString();
+    EXPECT_TRUE(killed.killDone);
+    {  // DEBUG
+        records::RecordStore dbg;
+        QString w;
+        if (dbg.open(store, records::RecordStore::OpenMode::ReadOnly, &w) == records::RecordStore::OpenError::None)
+            for (const records::EventRecord& e : dbg.events())
+                std::printf("EV %lld %s %lld %s\n", e.seq, qPrintable(e.kind), e.batch.value_or(0), qPrintable(e.detail));
+    }
     for (auto& r : readers) {
         ASSERT_TRUE(r->failure.isEmpty()) << r->name().toStdString() << ": " << r->failure.toStdString();
         r->hand.drain();
