@@ -151,8 +151,34 @@ void BatchSession::event(const QString& kind, const QString& detail)
 {
     EventRecord e = newEvent(kind, detail, utcNow());
     QString why;
-    if (!store_.appendEvent(e, &why))
+    if (!store_.appendEvent(e, &why)) {
+        storeFailed(why);
         emit problem(QStringLiteral("could not record the event %1: %2").arg(kind, why));
+        return;
+    }
+    storeWorked();
+}
+
+void BatchSession::storeFailed(const QString& why)
+{
+    if (storeTrouble_.isEmpty())
+        storeTrouble_ = QStringLiteral("since %1: %2").arg(utcNow(), why);
+}
+
+void BatchSession::storeWorked()
+{
+    const QString reconnection = store_.takeReconnection();
+    if (storeTrouble_.isEmpty() && reconnection.isEmpty())
+        return;
+    QStringList what;
+    if (!storeTrouble_.isEmpty())
+        what << QStringLiteral("the record store refused appends %1").arg(storeTrouble_);
+    if (!reconnection.isEmpty())
+        what << reconnection;
+    storeTrouble_.clear();
+    const QString text = what.join(QStringLiteral("; "));
+    emit problem(QStringLiteral("The record store takes records again (%1).").arg(text));
+    event(event::StoreBack, text);
 }
 
 bool BatchSession::openBatch(const BatchOptions& o, QString* why)
@@ -522,8 +548,11 @@ std::optional<qint64> BatchSession::appendRecord(ReadingRecord r, const EventRec
             return doseRow(*dose);
         },
         why);
-    if (!seq)
+    if (!seq) {
+        storeFailed(*why);
         return std::nullopt;
+    }
+    storeWorked();
     r.seq = *seq;
     records_.append(r);
     recount();
@@ -542,6 +571,12 @@ std::optional<qint64> BatchSession::store(const Capture& c, QString* why)
     if (!hasBatch()) {
         *why = QStringLiteral("no batch is open");
         return std::nullopt;
+    }
+    if (!storeTrouble_.isEmpty()) {
+        // After appends failed, the batch's rows as the store has them: a
+        // record whose commit met a lost connection may be there after all.
+        records_ = store_.readings(batch_.seq);
+        recount();
     }
     ReadingRecord r = readerRecord();
     r.dosimeterId = c.dosimeterId;
@@ -749,9 +784,11 @@ void BatchSession::onFilterCheck(const QString& item, const ItemValue& value, bo
     f.programVersion = version();
     QString why;
     if (const std::optional<qint64> seq = store_.appendFilterCheck(f, &why)) {
+        storeWorked();
         f.seq = *seq;
         emit filterCheckStored(f);
     } else {
+        storeFailed(why);
         emit problem(QStringLiteral("could not record the filter check result: %1").arg(why));
     }
 }

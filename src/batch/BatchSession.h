@@ -181,6 +181,10 @@ private:
     void recount();
     void recognise();
     void event(const QString& kind, const QString& detail);
+    // An append failed / worked: after failures (or a connection made again)
+    // the first that works records a store-back event and says so.
+    void storeFailed(const QString& why);
+    void storeWorked();
     // An event of this session: its time, kind and detail, with the open batch, operator and version.
     EventRecord newEvent(const QString& kind, const QString& detail, const QString& timeUtc) const;
     void putHead(const QString& item, const QString& value);
@@ -223,6 +227,7 @@ private:
     QString claimedSerial_;
     bool readerLost_ = false;
     DailyCheckGuard dailyCheck_{*this};
+    QString storeTrouble_;  // since when and why appends fail; empty while they work
 };
 
 } // namespace kalvor::batch

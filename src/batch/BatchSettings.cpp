@@ -1,5 +1,7 @@
 #include "batch/BatchSettings.h"
 
+#include "records/RecordStore.h"
+
 #include <QDir>
 #include <QSettings>
 
@@ -66,6 +68,23 @@ void BatchSettings::setRule(const StabilityRule& rule)
     s.setValue(QStringLiteral("Capture/Readings"), QString::number(rule.count));
     s.setValue(QStringLiteral("Capture/Band"), QString::number(rule.band, 'g', QLocale::FloatingPointShortest));
     s.setValue(QStringLiteral("Capture/TimeoutSeconds"), QString::number(rule.timeoutMs / 1000.0, 'g', QLocale::FloatingPointShortest));
+}
+
+QString BatchSettings::store()
+{
+    for (const QString& file : filesInOrder()) {
+        const QString value = QSettings(file, QSettings::IniFormat).value(QStringLiteral("Store")).toString().trimmed();
+        if (!value.isEmpty())
+            return value;
+    }
+    return records::RecordStore::defaultPath();
+}
+
+QString BatchSettings::storeHelp()
+{
+    return QStringLiteral("The record store: a file, or postgresql://[user@]host[:port]/dbname[?sslmode=...] "
+                          "(the password from ~/.pgpass) (default: Store= in kalvor-batch.conf, else "
+                          "$XDG_DATA_HOME/KALVOR/records.sqlite).");
 }
 
 } // namespace kalvor::batch

@@ -1,9 +1,11 @@
 #pragma once
 // kalvor-batch's own settings, kept apart from the reader program's:
-// $XDG_CONFIG_HOME/KALVOR/kalvor-batch.conf, sections [Capture] and [Report].
-// [Report] (LabName, LabAddress) may also come from <dir>/KALVOR/kalvor-batch.conf
-// for each dir of $XDG_CONFIG_DIRS (/etc/xdg by default), set once for every
-// account; a key in the user's file wins, then the first folder's.
+// $XDG_CONFIG_HOME/KALVOR/kalvor-batch.conf, sections [Capture] and [Report];
+// and the record store, Store= (a file or a postgresql:// URI). [Report]
+// (LabName, LabAddress) and Store= may also come from
+// <dir>/KALVOR/kalvor-batch.conf for each dir of $XDG_CONFIG_DIRS (/etc/xdg by
+// default), set once for every account; a key in the user's file wins, then
+// the first folder's that has it.
 #include "batch/Stability.h"
 
 #include <QString>
@@ -24,6 +26,11 @@ public:
     // [Report] LabName and LabAddress (lines separated by \n in the file).
     static QString labName();
     static QString labAddress();
+    // The record store when --store is not given: Store= as above, else the
+    // file RecordStore::defaultPath().
+    static QString store();
+    // The help text of --store, naming that default.
+    static QString storeHelp();
 };
 
 } // namespace kalvor::batch

@@ -1,6 +1,7 @@
 #include "batch/CommandLine.h"
 
 #include "batch/DoseAssessment.h"
+#include "batch/BatchSettings.h"
 #include "batch/IdPlan.h"
 #include "batch/ReportRecord.h"
 #include "batch/Subcommand.h"
@@ -48,7 +49,7 @@ struct Parser {
     QCommandLineOption expect{QStringLiteral("expect"), QStringLiteral("verify: a chain head kept from before (the last hash verify or an export's chain file gave): the last row, or the row of --at, must have this hash."), QStringLiteral("HASH")};
     QCommandLineOption at{QStringLiteral("at"), QStringLiteral("verify: the row that --expect names (default: the last row)."), QStringLiteral("ROW")};
     QCommandLineOption report{QStringLiteral("report"), QStringLiteral("verify: whether FILE is a report as issued from this store (its SHA-256 is in a report event) and whether the store still holds every row it was made from."), QStringLiteral("FILE")};
-    QCommandLineOption store{QStringLiteral("store"), QStringLiteral("The record store (default: $XDG_DATA_HOME/KALVOR/records.sqlite)."), QStringLiteral("FILE")};
+    QCommandLineOption store{QStringLiteral("store"), BatchSettings::storeHelp(), QStringLiteral("STORE")};
     QCommandLineOption socket{QStringLiteral("socket"), QStringLiteral("The link socket of KALVOR (default: $XDG_RUNTIME_DIR/KALVOR/link.sock)."), QStringLiteral("PATH")};
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")};
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Shows the version.")};
@@ -160,10 +161,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
     else if (!command.isEmpty())
         return failed(QStringLiteral("unknown command %1 (see kalvor-batch --help)").arg(command));
 
-    cl.storePath = p.isSet(parser.store) ? p.value(parser.store) : RecordStore::defaultPath();
+    cl.storePath = p.isSet(parser.store) ? p.value(parser.store) : BatchSettings::store();
     cl.socketPath = p.isSet(parser.socket) ? p.value(parser.socket) : LinkPaths::socketPath();
     if (cl.storePath.isEmpty())
-        return failed(QStringLiteral("--store needs a file name"));
+        return failed(QStringLiteral("--store needs a file or a postgresql:// URI"));
 
     auto notFor = [&](const QList<const QCommandLineOption*>& options, const QString& mode) -> std::optional<CommandLine> {
         for (const QCommandLineOption* o : options)

@@ -40,10 +40,12 @@ int runDose(const QStringList& arguments, QTextStream& out, QTextStream& err);  
 int runReference(const QStringList& arguments, QTextStream& out, QTextStream& err);          // ReferenceCommand.cpp
 int runQc(const QStringList& arguments, QTextStream& out, QTextStream& err);                 // QcCommand.cpp
 int runVerifyCalibration(const QStringList& arguments, QTextStream& out, QTextStream& err);  // VerifyCalibrationCommand.cpp
+int runStore(const QStringList& arguments, QTextStream& out, QTextStream& err);  // StoreCommand.cpp
 
 const Subcommand* findSubcommand(const QString& name);
 
 // The options every command shares (--store, --help) around a QCommandLineParser.
+// Without --store, a command uses the store of the settings (BatchSettings::store()).
 class CommandParser {
 public:
     // `usesStore` false: a command that never opens the record store, which

@@ -1,5 +1,6 @@
 #include "batch/Subcommand.h"
 
+#include "batch/BatchSettings.h"
 #include "batch/CommandLine.h"
 #include "core/PrintableText.h"
 #include "records/RecordStore.h"
@@ -21,6 +22,7 @@ QList<Subcommand>& commandList()
         {"qc", "filter checks against their references, control charts, zero trend; CSV, PDF (see qc --help)", runQc},
         {"verify-calibration", "verifies a lot's calibration with films of reference doses (see verify-calibration --help)",
          runVerifyCalibration},
+        {"store", "copy --from STORE --to STORE copies a store, chain and all, into an empty one; init makes one", runStore},
     };
     return list;
 }
@@ -45,8 +47,7 @@ const Subcommand* findSubcommand(const QString& name)
 
 CommandParser::CommandParser(const QString& command, const QString& description, bool usesStore)
     : command_(command),
-      store_(QStringLiteral("store"), QStringLiteral("The record store (default: $XDG_DATA_HOME/KALVOR/records.sqlite)."),
-             QStringLiteral("FILE")),
+      store_(QStringLiteral("store"), BatchSettings::storeHelp(), QStringLiteral("STORE")),
       help_({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help.")),
       usesStore_(usesStore)
 {
@@ -70,13 +71,13 @@ std::optional<int> CommandParser::parse(const QStringList& arguments, QTextStrea
         return exitcode::Ok;
     }
     if (usesStore_ && p_.isSet(store_) && p_.value(store_).isEmpty())
-        return usage(err, QStringLiteral("--store needs a file name"));
+        return usage(err, QStringLiteral("--store needs a file or a postgresql:// URI"));
     return std::nullopt;
 }
 
 QString CommandParser::storePath() const
 {
-    return usesStore_ && p_.isSet(store_) ? p_.value(store_) : records::RecordStore::defaultPath();
+    return usesStore_ && p_.isSet(store_) ? p_.value(store_) : BatchSettings::store();
 }
 
 int CommandParser::usage(QTextStream& err, const QString& text) const

@@ -4,36 +4,14 @@
 #include "records/RecordStore.h"
 #include "records/SchemaCheck.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
+#include "records/TablePages.h"
+
 #include <memory>
 #include <vector>
 
 namespace kalvor::records {
 
 namespace {
-
-// One table read in seq order, one row ahead.
-struct Cursor {
-    const TableSchema* table = nullptr;
-    std::unique_ptr<QSqlQuery> query;
-    bool has = false;
-    qint64 seq = 0;
-
-    void advance()
-    {
-        has = query->next();
-        seq = has ? query->value(0).toLongLong() : 0;
-    }
-    QVariantList values() const
-    {
-        QVariantList out;
-        for (int i = 0; i < table->columns.size(); ++i)
-            out << (query->isNull(i + 1) ? QVariant() : query->value(i + 1));
-        return out;
-    }
-    QByteArray hash() const { return query->value(table->columns.size() + 1).toString().toLatin1(); }
-};
 
 QString describe(const TableSchema& table, const QVariantList& values)
 {
@@ -55,6 +33,7 @@ QStringList ChainReport::lines() const
 {
     if (!integrityOk)
         return {QStringLiteral("the file fails SQLite's integrity check: %1").arg(integrityText)};
+    // integrityText is "ok" for a file; on a server, what stands in for the check.
     QStringList out;
     for (const QString& problem : schemaProblems)
         out << QStringLiteral("schema of version %1: %2").arg(schemaVersion).arg(problem);
@@ -100,34 +79,25 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
 {
     ChainReport report;
     const ReadSnapshot snapshot(store);
-    QSqlQuery check(store.database());
-    if (!check.exec(QStringLiteral("PRAGMA integrity_check"))) {
-        report.integrityText = check.lastError().databaseText();
-        return report;
-    }
-    QStringList problems;
-    while (check.next())
-        problems << check.value(0).toString();
-    report.integrityText = problems.join(QStringLiteral("; "));
-    report.integrityOk = problems == QStringList{QStringLiteral("ok")};
+    const StoreBackend::Integrity integrity = store.backend().integrity(store.database());
+    report.integrityOk = integrity.ok;
+    report.integrityText = integrity.text;
     if (!report.integrityOk)
         return report;
     report.schemaVersion = store.schemaVersion();
-    report.schemaProblems = schemaProblems(store.database(), report.schemaVersion);
+    report.schemaProblems = schemaProblems(store, report.schemaVersion);
 
-    std::vector<Cursor> cursors;
+    // Every table in seq order, a page at a time, merged into the one order
+    // in which the rows were written.
+    std::vector<std::unique_ptr<TablePages>> cursors;
     for (const TableSchema& t : recordTables()) {
         if (t.since > report.schemaVersion)
             continue;
-        Cursor c;
-        c.table = &t;
-        c.query = std::make_unique<QSqlQuery>(store.database());
-        c.query->setForwardOnly(true);
-        if (!c.query->exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY seq").arg(selectColumns(t, report.schemaVersion), t.name))) {
-            report.firstBreak = ChainReport::Break{0, t.name, c.query->lastError().text()};
+        auto c = std::make_unique<TablePages>(store, t, report.schemaVersion);
+        if (!c->error().isEmpty()) {
+            report.firstBreak = ChainReport::Break{0, t.name, c->error()};
             return report;
         }
-        c.advance();
         cursors.push_back(std::move(c));
     }
 
@@ -136,40 +106,44 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
     QByteArray keptRowHash;
     std::optional<qint64> foundAt;  // the first row with the kept hash
     for (;;) {
-        Cursor* next = nullptr;
-        for (Cursor& c : cursors)
-            if (c.has && (!next || c.seq < next->seq))
-                next = &c;
+        TablePages* next = nullptr;
+        for (const auto& c : cursors)
+            if (c->has() && (!next || c->row().seq < next->row().seq))
+                next = c.get();
         if (!next)
             break;
-        const QVariantList values = next->values();
-        const QString where = describe(*next->table, values);
-        if (next->seq != expected) {
-            report.firstBreak = next->seq > expected
+        const StoredRow& row = next->row();
+        const TableSchema& table = next->table();
+        if (row.seq != expected) {
+            report.firstBreak = row.seq > expected
                                     ? ChainReport::Break{expected, QString(),
                                                          QStringLiteral("the row is missing (the next row is %1 of %2)")
-                                                             .arg(next->seq)
-                                                             .arg(next->table->name)}
-                                    : ChainReport::Break{next->seq, next->table->name + where,
+                                                             .arg(row.seq)
+                                                             .arg(table.name)}
+                                    : ChainReport::Break{row.seq, table.name + describe(table, row.values),
                                                          QStringLiteral("its number is used twice")};
             return report;
         }
-        const QByteArray hash = chainHash(previous, canonicalContent(*next->table, next->seq, values));
-        if (hash != next->hash()) {
-            report.firstBreak = ChainReport::Break{next->seq, next->table->name + where,
+        const QByteArray hash = chainHash(previous, canonicalContent(table, row.seq, row.values));
+        if (hash != row.hash) {
+            report.firstBreak = ChainReport::Break{row.seq, table.name + describe(table, row.values),
                                                    QStringLiteral("its content does not match its hash "
                                                                   "(it was changed after it was written, or "
                                                                   "the row before it was re-hashed)")};
             return report;
         }
         previous = hash;
-        if (kept && kept->row == next->seq)
+        if (kept && kept->row == row.seq)
             keptRowHash = hash;
         if (kept && !foundAt && hash == kept->hash)
-            foundAt = next->seq;
+            foundAt = row.seq;
         ++expected;
         ++report.rows;
         next->advance();
+        if (!next->error().isEmpty()) {
+            report.firstBreak = ChainReport::Break{expected, table.name, next->error()};
+            return report;
+        }
     }
     report.lastHash = previous;
     if (kept) {

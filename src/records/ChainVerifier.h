@@ -1,7 +1,10 @@
 #pragma once
-// Checks a record store as a whole: SQLite's own integrity check, the schema
-// its version must have (SchemaCheck.h), then every row in the order it was
-// written, against the hash chain; reports the first row that breaks it.
+// Checks a record store as a whole: SQLite's own integrity check of a file
+// (a PostgreSQL server keeps its own pages; integrityText says so), the
+// schema its version must have (SchemaCheck.h), then every row in the order
+// it was written, against the hash chain; reports the first row that breaks
+// it. The rows are read a page at a time, so memory stays flat in the
+// store's size.
 // Given a chain head kept from before (a hash, and the row it belonged to),
 // it also says whether the store still leads to it: the chain alone cannot
 // show a store cut short at its end, or one whose hashes were all recomputed
@@ -22,7 +25,7 @@ struct KeptHead {
 
 struct ChainReport {
     bool integrityOk = false;
-    QString integrityText;  // "ok", or what SQLite found
+    QString integrityText;  // "ok", or what SQLite found; on a server, what stands in for the check
     int schemaVersion = 0;
     QStringList schemaProblems;  // see SchemaCheck.h
     qint64 rows = 0;        // rows checked before the first break

@@ -67,7 +67,7 @@ const QStringList& exportHeader()
 std::optional<ExportData> readExport(const RecordStore& store, const ExportSelection& sel, QString* why)
 {
     ExportData data;
-    data.storePath = QFileInfo(store.path()).absoluteFilePath();
+    data.storePath = store.location().display();
     data.selection = sel;
     data.timeUtc = utcNow();
     const ReadSnapshot snapshot(store);
@@ -240,7 +240,7 @@ Recorded recordExport(const QString& storePath, const ExportData& data, const QS
                       const QString& operatorName, QString* why)
 {
     QString readOnly;
-    if (!storeWritable(storePath, &readOnly)) {
+    if (!RecordStore::appendAllowedAt(storePath, &readOnly)) {
         *why = QStringLiteral("%1 is read-only (%2): the export is not recorded in it").arg(storePath, readOnly);
         return Recorded::ReadOnlyStore;
     }

@@ -145,32 +145,11 @@ QString triggerName(const TableSchema& table, const QString& operation)
     return QStringLiteral("%1_no_%2").arg(table.name, operation.toLower());
 }
 
-QString triggerSql(const TableSchema& table, const QString& operation)
-{
-    // Rows are only ever added.
-    return QStringLiteral("CREATE TRIGGER %1 BEFORE %2 ON %3 BEGIN "
-                          "SELECT RAISE(ABORT, 'records are append-only'); END")
-        .arg(triggerName(table, operation), operation, table.name);
-}
-
 QString indexName(const QString& index) { return index.section(QLatin1Char('('), 0, 0); }
 
 QString indexSql(const TableSchema& table, const QString& index)
 {
     return QStringLiteral("CREATE INDEX %1 ON %2%3").arg(indexName(index), table.name, index.mid(index.indexOf(QLatin1Char('('))));
-}
-
-QString sqlType(ColumnType type)
-{
-    switch (type) {
-    case ColumnType::Integer:
-        return QStringLiteral("INTEGER");
-    case ColumnType::Real:
-        return QStringLiteral("REAL");
-    case ColumnType::Text:
-        break;
-    }
-    return QStringLiteral("TEXT");
 }
 
 QString selectColumns(const TableSchema& table, int version)

@@ -35,13 +35,12 @@ inline constexpr int kSchemaVersion = 2;
 const QList<TableSchema>& recordTables();
 const TableSchema& recordTable(const QString& name);
 
-// The statements that make the table's parts as every version makes them
-// (verify compares the store's own against them).
-QString triggerSql(const TableSchema& table, const QString& operation);  // "UPDATE" or "DELETE"
-QString triggerName(const TableSchema& table, const QString& operation);
+// The names of the table's parts, and the statement that makes an index, as
+// every version makes them; the column types and the triggers' statements
+// are the back end's (StoreBackend.h).
+QString triggerName(const TableSchema& table, const QString& operation);  // "UPDATE", "DELETE", ...
 QString indexSql(const TableSchema& table, const QString& index);        // one of table.indexes
 QString indexName(const QString& index);
-QString sqlType(ColumnType type);  // INTEGER, REAL, TEXT
 
 // `seq`, the table's columns and `hash` for SELECT from a store of schema
 // version `version`: a column that version does not have reads as NULL.

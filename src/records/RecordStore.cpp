@@ -18,9 +18,6 @@ namespace kalvor::records {
 
 namespace {
 
-// PRAGMA application_id of a record store: "KLVR".
-constexpr int kApplicationId = 0x4B4C5652;
-
 void say(QString* why, const QString& text)
 {
     if (why)
@@ -189,11 +186,6 @@ QString selectAll(const QString& table, int version)
     return QStringLiteral("SELECT %1 FROM %2").arg(selectColumns(recordTable(table), version), table);
 }
 
-// SQLite's result code of an error, without the extended part.
-int primaryCode(const QSqlError& error) { return error.nativeErrorCode().toInt() & 0xff; }
-constexpr int kSqlitePerm = 3, kSqliteBusy = 5, kSqliteLocked = 6, kSqliteCorrupt = 11, kSqliteAuth = 23,
-              kSqliteNotADb = 26;
-
 } // namespace
 
 QString utcNow() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs); }
@@ -220,6 +212,9 @@ bool RecordStore::isOpen() const { return database().isOpen(); }
 
 void RecordStore::close()
 {
+    tailSql_.clear();
+    if (backend_)
+        backend_->releaseQueries();
     if (QSqlDatabase::contains(connection_)) {
         {
             QSqlDatabase db = QSqlDatabase::database(connection_, false);
@@ -227,21 +222,11 @@ void RecordStore::close()
         }
         QSqlDatabase::removeDatabase(connection_);
     }
-    copy_.reset();  // after SQLite has let go of the copy
-    fileStamp_.reset();
-    logStamp_.reset();
+    if (backend_)
+        backend_->close();
     readOnly_ = false;
-    access_ = ReadAccess::InPlace;
+    broken_ = false;
     version_ = kSchemaVersion;
-}
-
-bool RecordStore::changedSinceOpen() const
-{
-    if (!readOnly_ || access_ == ReadAccess::InPlace)
-        return false;
-    if (stampOf(path_) != fileStamp_)
-        return true;
-    return access_ == ReadAccess::Copy && stampOf(path_ + QStringLiteral("-wal")) != logStamp_;
 }
 
 bool RecordStore::exec(const QString& sql, QString* why) const
@@ -249,226 +234,134 @@ bool RecordStore::exec(const QString& sql, QString* why) const
     QSqlQuery q(database());
     if (q.exec(sql))
         return true;
-    say(why, QStringLiteral("%1: %2").arg(sql.section(QLatin1Char(' '), 0, 2), q.lastError().text()));
+    lastError_ = q.lastError();
+    say(why, QStringLiteral("%1: %2").arg(sql.section(QLatin1Char(' '), 0, 2), backend_->errorText(q.lastError())));
     return false;
 }
 
-RecordStore::OpenError RecordStore::open(const QString& path, OpenMode mode, QString* why)
+bool RecordStore::lost() const { return backend_->connectionLost(database(), lastError_); }
+
+RecordStore::OpenError RecordStore::open(const QString& location, OpenMode mode, QString* why)
 {
     close();
-    path_ = path;
-    using Kind = StoreFileProbe::Kind;
-    const StoreFileProbe probe = probeStoreFile(path);
-    switch (probe.kind) {
-    case Kind::Missing:
-        if (mode != OpenMode::CreateIfMissing) {
-            say(why, probe.text);
-            return OpenError::Missing;
-        }
-        break;
-    case Kind::NotAFile:
-        say(why, probe.text);
-        return OpenError::NotARecordStore;
-    case Kind::NoAccess:
-        say(why, probe.text);
-        return OpenError::PermissionDenied;
-    case Kind::Empty:
-        // An empty file is where a new store goes (the window creates it
-        // empty first); read-only, it is no store.
-        if (mode == OpenMode::ReadOnly) {
-            say(why, probe.text);
-            return OpenError::NotARecordStore;
-        }
-        break;
-    case Kind::NotSqlite:
-        say(why, probe.text);
-        return OpenError::Damaged;
-    case Kind::Sqlite:
-        break;
+    QString bad;
+    const std::optional<StoreLocation> where = StoreLocation::parse(location, &bad);
+    if (!where) {
+        location_ = StoreLocation{};
+        location_.text = location;
+        say(why, bad);
+        return OpenError::CannotOpen;
     }
-    const OpenError result = mode == OpenMode::ReadOnly ? openReadOnly(probe.walMode, why)
-                                                        : openForWriting(probe.kind == Kind::Missing, why);
-    if (result != OpenError::None)
+    location_ = *where;
+    backend_ = StoreBackend::make(location_);
+    readOnly_ = mode == OpenMode::ReadOnly;
+    OpenError result = backend_->open(connection_, mode, why);
+    if (result == OpenError::None)
+        result = checkIdentity(why);
+    if (result == OpenError::None && !readOnly_) {
+        QString detail;
+        if (!backend_->prepareWriting(database(), &detail) || (version_ < kSchemaVersion && !migrate(&detail))) {
+            say(why, QStringLiteral("cannot prepare %1: %2").arg(location_.display(), detail));
+            result = OpenError::CannotOpen;
+        }
+        version_ = kSchemaVersion;
+    }
+    if (result != OpenError::None) {
+        const bool wasReadOnly = readOnly_;
         close();  // the queries of the open are gone by now
+        readOnly_ = wasReadOnly;
+    }
     return result;
 }
 
-RecordStore::OpenError RecordStore::openForWriting(bool create, QString* why)
+bool RecordStore::appendAllowedAt(const QString& location, QString* why)
 {
-    const QString& path = path_;
-    const QString dir = QFileInfo(path).absolutePath();
-    if (!QFileInfo::exists(dir)) {
-        if (!QDir().mkpath(dir)) {
-            say(why, QStringLiteral("cannot create the folder %1").arg(dir));
-            return OpenError::CannotOpen;
-        }
-        ::chmod(QFile::encodeName(dir).constData(), 0700);
-    }
-    if (create) {
-        // Created empty first, so that SQLite's file gets the private mode.
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            say(why, QStringLiteral("cannot create %1: %2").arg(path, f.errorString()));
-            return OpenError::CannotOpen;
-        }
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    }
-
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
-    db.setDatabaseName(path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    if (!db.open())
-        return failure(QStringLiteral("open"), db.lastError(), why);
-    const OpenError identity = checkIdentity(why);
-    if (identity != OpenError::None)
-        return identity;
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()
-        || q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-        const QSqlError error = q.lastError();
-        if (error.isValid())
-            return failure(QStringLiteral("switch to write-ahead logging"), error, why);
-        say(why, QStringLiteral("cannot switch %1 to write-ahead logging").arg(path));
-        return OpenError::CannotOpen;
-    }
-    q.finish();
-    QString detail;
-    // Every commit reaches the disk before it returns: a confirmed record survives a power cut.
-    if (!exec(QStringLiteral("PRAGMA synchronous=FULL"), &detail)
-        || (version_ < kSchemaVersion && !migrate(version_, &detail))) {
-        say(why, QStringLiteral("cannot prepare %1: %2").arg(path, detail));
-        return OpenError::CannotOpen;
-    }
-    version_ = kSchemaVersion;
-    return OpenError::None;
-}
-
-RecordStore::OpenError RecordStore::openReadOnly(bool walMode, QString* why)
-{
-    readOnly_ = true;
-    access_ = readAccessFor(path_, walMode);
-    fileStamp_ = stampOf(path_);
-    QString file = path_;
-    if (access_ == ReadAccess::Copy) {
-        // The log without its index: SQLite reads it only by making the
-        // index, so it reads a private copy of both instead.
-        const QString log = path_ + QStringLiteral("-wal");
-        logStamp_ = stampOf(log);
-        copy_ = std::make_unique<QTemporaryDir>();
-        file = copy_->filePath(QStringLiteral("records.sqlite"));
-        QFile original(path_), originalLog(log);
-        if (!copy_->isValid() || !original.copy(file) || !originalLog.copy(file + QStringLiteral("-wal"))) {
-            say(why, QStringLiteral("cannot read %1 with its write-ahead log: %2")
-                         .arg(path_, original.error() != QFile::NoError ? original.errorString()
-                                     : originalLog.error() != QFile::NoError ? originalLog.errorString()
-                                                                              : copy_->errorString()));
-            return OpenError::CannotOpen;
-        }
-    }
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
-    db.setDatabaseName(readOnlyUri(file, access_ == ReadAccess::Immutable));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10000"));
-    if (!db.open())
-        return failure(QStringLiteral("open"), db.lastError(), why);
-    return checkIdentity(why);
-}
-
-RecordStore::OpenError RecordStore::failure(const QString& doing, const QSqlError& error, QString* why) const
-{
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    switch (primaryCode(error)) {
-    case kSqliteCorrupt:
-    case kSqliteNotADb:
-        say(why, QStringLiteral("%1 is damaged: %2").arg(path_, text));
-        return OpenError::Damaged;
-    case kSqlitePerm:
-    case kSqliteAuth:
-        say(why, QStringLiteral("cannot %1 %2: permission denied (%3)").arg(doing, path_, text));
-        return OpenError::PermissionDenied;
-    case kSqliteBusy:
-    case kSqliteLocked:
-        say(why, QStringLiteral("cannot %1 %2: another program keeps it locked (%3)").arg(doing, path_, text));
-        return OpenError::CannotOpen;
-    default:
-        break;
-    }
-    if (readOnly_) {
-        say(why, QStringLiteral("cannot %1 %2: %3").arg(doing, path_, text));
-        return OpenError::CannotOpen;
-    }
-    QString hint;
-    if (!storeWritable(path_, &hint))
-        hint = QStringLiteral(" (%1; kalvor-batch verify and export read it all the same)").arg(hint);
-    say(why, QStringLiteral("cannot open %1 for writing: %2%3").arg(path_, text, hint));
-    return OpenError::CannotOpen;
+    const std::optional<StoreLocation> where = StoreLocation::parse(location, why);
+    if (!where)
+        return false;
+    if (!where->isServer())
+        return storeWritable(where->text, why);
+    // A server that cannot be reached now says so when the store is opened to write.
+    RecordStore probe;
+    return probe.open(location, OpenMode::ReadOnly, nullptr) != OpenError::None
+           || probe.backend_->appendAllowed(probe.database(), why);
 }
 
 RecordStore::OpenError RecordStore::checkIdentity(QString* why)
 {
-    QSqlQuery q(database());
-    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
-        return failure(QStringLiteral("read"), q.lastError(), why);
-    const int appId = q.value(0).toInt();
-    q.finish();
-    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-        return failure(QStringLiteral("read"), q.lastError(), why);
-    const int version = q.value(0).toInt();
-    q.finish();
-    // The header alone reads well on a file whose schema is broken.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) || !q.next())
-        return failure(QStringLiteral("read"), q.lastError(), why);
-    q.finish();
-    if (appId != kApplicationId) {
-        QStringList tables;
-        if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")))
-            return failure(QStringLiteral("read"), q.lastError(), why);
-        while (q.next())
-            tables << q.value(0).toString();
-        q.finish();
-        if (!tables.isEmpty() || version != 0) {
-            say(why, QStringLiteral("%1 is an SQLite database, but not a KALVOR record store (%2)")
-                         .arg(path_, tables.isEmpty() ? QStringLiteral("it holds no tables")
-                                                      : QStringLiteral("its tables: %1").arg(tables.mid(0, 8).join(QStringLiteral(", ")))));
+    QSqlError error;
+    const std::optional<StoreIdentity> id = backend_->identity(database(), &error);
+    if (!id)
+        return backend_->failure(QStringLiteral("read"), error, readOnly_, why);
+    const QString where = location_.display();
+    const QString kind = location_.isServer() ? QStringLiteral("PostgreSQL") : QStringLiteral("SQLite");
+    if (!id->marked) {
+        if (!id->tables.isEmpty() || id->version != 0) {
+            say(why, QStringLiteral("%1 is an %2 database, but not a KALVOR record store (%3)")
+                         .arg(where, kind,
+                              id->tables.isEmpty() ? QStringLiteral("it holds no tables")
+                                                   : QStringLiteral("its tables: %1").arg(id->tables.mid(0, 8).join(QStringLiteral(", ")))));
             return OpenError::NotARecordStore;
         }
         if (readOnly_) {
-            say(why, QStringLiteral("%1 is an empty SQLite database, not a KALVOR record store").arg(path_));
+            say(why, QStringLiteral("%1 is an empty %2 database, not a KALVOR record store").arg(where, kind));
             return OpenError::NotARecordStore;
         }
         // An empty database becomes a new store.
-    } else if (version < 1) {
-        say(why, QStringLiteral("%1 is damaged: it is marked as a KALVOR record store but has no schema version").arg(path_));
+        version_ = 0;
+        return OpenError::None;
+    }
+    if (id->version < 1) {
+        say(why, QStringLiteral("%1 is damaged: it is marked as a KALVOR record store but has no schema version").arg(where));
         return OpenError::Damaged;
     }
-    if (version > kSchemaVersion) {
+    if (id->version > kSchemaVersion) {
         say(why, QStringLiteral("%1 was written by a newer kalvor-batch (record store version %2; "
                                 "this one knows up to %3)")
-                     .arg(path_)
-                     .arg(version)
+                     .arg(where)
+                     .arg(id->version)
                      .arg(kSchemaVersion));
         return OpenError::TooNew;
     }
-    version_ = version;
+    version_ = id->version;
     return OpenError::None;
 }
 
 int RecordStore::schemaVersion() const
 {
-    QSqlQuery q(database());
-    return q.exec(QStringLiteral("PRAGMA user_version")) && q.next() ? q.value(0).toInt() : -1;
+    QSqlError error;
+    const std::optional<StoreIdentity> id = backend_ ? backend_->identity(database(), &error) : std::nullopt;
+    return id ? id->version : -1;
 }
 
-bool RecordStore::migrate(int from, QString* why)
+bool RecordStore::begin(const QStringList& statements, QString* why)
 {
-    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), why))
+    for (const QString& sql : statements)
+        if (!exec(sql, why))
+            return false;
+    return true;
+}
+
+bool RecordStore::migrate(QString* why)
+{
+    if (!begin(backend_->beginAppend(), why)) {
+        exec(QStringLiteral("ROLLBACK"), nullptr);
         return false;
-    bool ok = true;
-    if (from < 1) {
+    }
+    // Under the lock: another program may have made or migrated it meanwhile.
+    QSqlError error;
+    const std::optional<StoreIdentity> id = backend_->identity(database(), &error);
+    bool ok = id.has_value();
+    if (!ok)
+        say(why, backend_->errorText(error));
+    const int from = id ? id->version : 0;
+    if (ok && from < 1) {
         // A new store: every table as this version has it.
+        for (const QString& sql : backend_->newStoreSql())
+            ok = ok && exec(sql, why);
         for (const TableSchema& t : recordTables())
             ok = ok && createTable(t, why);
-        ok = ok && exec(QStringLiteral("PRAGMA application_id=%1").arg(kApplicationId), why);
-    } else {
+    } else if (ok) {
         // An older store: what each later version added, in order. The rows
         // already there keep their content, with NULL in the new columns.
         for (int v = from + 1; v <= kSchemaVersion; ++v)
@@ -481,10 +374,12 @@ bool RecordStore::migrate(int from, QString* why)
                     continue;
                 for (const Column& c : t.columns)
                     if (c.since == v)
-                        ok = ok && exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(t.name, c.name, sqlType(c.type)), why);
+                        ok = ok && exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3").arg(t.name, c.name, backend_->columnType(c.type)), why);
             }
     }
-    ok = ok && exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion), why);
+    if (ok && from < kSchemaVersion)
+        for (const QString& sql : backend_->markSql(kSchemaVersion, from < 1))
+            ok = ok && exec(sql, why);
     if (ok && exec(QStringLiteral("COMMIT"), why))
         return true;
     exec(QStringLiteral("ROLLBACK"), nullptr);
@@ -493,13 +388,13 @@ bool RecordStore::migrate(int from, QString* why)
 
 bool RecordStore::createTable(const TableSchema& t, QString* why)
 {
-    QStringList cols{QStringLiteral("seq INTEGER PRIMARY KEY")};
+    QStringList cols{backend_->keyColumn()};
     for (const Column& c : t.columns)
-        cols << c.name + QLatin1Char(' ') + sqlType(c.type);
+        cols << c.name + QLatin1Char(' ') + backend_->columnType(c.type);
     cols << QStringLiteral("hash TEXT NOT NULL");
     bool ok = exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(t.name, cols.join(QStringLiteral(", "))), why);
-    for (const char* op : {"UPDATE", "DELETE"})
-        ok = ok && exec(triggerSql(t, QLatin1String(op)), why);
+    for (const QString& op : backend_->appendOnlyOperations())
+        ok = ok && exec(backend_->triggerSql(t, op), why);
     for (const QString& index : t.indexes)
         ok = ok && exec(indexSql(t, index), why);
     return ok;
@@ -507,68 +402,131 @@ bool RecordStore::createTable(const TableSchema& t, QString* why)
 
 bool RecordStore::readTail(Tail* tail, QString* why) const
 {
-    *tail = Tail{0, genesisHash()};
-    QSqlQuery q(database());
-    for (const TableSchema& t : recordTables()) {
-        if (t.since > version_)
-            continue;
-        if (!q.exec(QStringLiteral("SELECT seq, hash FROM %1 ORDER BY seq DESC LIMIT 1").arg(t.name))) {
-            say(why, q.lastError().text());
-            return false;
-        }
-        if (q.next() && q.value(0).toLongLong() > tail->seq)
-            *tail = Tail{q.value(0).toLongLong(), q.value(1).toString().toLatin1()};
+    // The last row of each table by its key, the latest of them: one
+    // statement, a few index lookups, whatever the store's size.
+    *tail = Tail{0, genesisHash(), QString()};
+    if (tailSql_.isEmpty()) {
+        QStringList parts;
+        for (const TableSchema& t : recordTables())
+            if (t.since <= version_)
+                parts << QStringLiteral("SELECT seq, hash, '%1' AS tbl FROM (SELECT seq, hash FROM %1 ORDER BY seq DESC LIMIT 1) AS %1_tail")
+                             .arg(t.name);
+        tailSql_ = parts.join(QStringLiteral(" UNION ALL ")) + QStringLiteral(" ORDER BY seq DESC LIMIT 1");
     }
+    QSqlQuery q(database());
+    if (!q.exec(tailSql_)) {
+        lastError_ = q.lastError();
+        say(why, backend_->errorText(lastError_));
+        return false;
+    }
+    if (q.next())
+        *tail = Tail{q.value(0).toLongLong(), q.value(1).toString().toLatin1(), q.value(2).toString()};
     return true;
 }
 
 bool RecordStore::insertRow(const QString& table, const QVariantList& values, Tail& tail, QString* why)
 {
     const TableSchema& t = recordTable(table);
-    QVariantList row;
+    QVariantList row{tail.seq + 1};
     for (int i = 0; i < t.columns.size(); ++i)
         row << stored(t.columns[i].type, values.value(i));
-    const qint64 seq = tail.seq + 1;
-    const QByteArray hash = chainHash(tail.hash, canonicalContent(t, seq, row));
-    QSqlQuery q(database());
-    QStringList marks(t.columns.size() + 2, QStringLiteral("?"));
-    q.prepare(QStringLiteral("INSERT INTO %1 (%2, hash) VALUES (%3)")
-                  .arg(table, columnList(t), marks.join(QLatin1Char(','))));
-    q.addBindValue(seq);
-    for (const QVariant& v : row)
-        q.addBindValue(v);
-    q.addBindValue(QString::fromLatin1(hash));
-    if (!q.exec()) {
-        say(why, QStringLiteral("cannot write to %1: %2").arg(path_, q.lastError().text()));
+    const QByteArray hash = chainHash(tail.hash, canonicalContent(t, tail.seq + 1, row.mid(1)));
+    row << QString::fromLatin1(hash);
+    if (!backend_->insert(database(), t, {row}, &lastError_)) {
+        say(why, QStringLiteral("cannot write to %1: %2").arg(location_.display(), backend_->errorText(lastError_)));
         return false;
     }
-    tail = Tail{seq, hash};
+    tail = Tail{tail.seq + 1, hash, table};
     return true;
+}
+
+bool RecordStore::rowIsThere(const Tail& tail) const
+{
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("SELECT hash FROM %1 WHERE seq = ?").arg(tail.table));
+    q.addBindValue(tail.seq);
+    return q.exec() && q.next() && q.value(0).toString().toLatin1() == tail.hash;
+}
+
+bool RecordStore::reconnect(QString* why)
+{
+    // The prepared statements belonged to the connection that is gone.
+    backend_->releaseQueries();
+    QSqlDatabase db = database();
+    if (!backend_->reconnect(db, why))
+        return false;
+    broken_ = false;
+    return true;
+}
+
+QString RecordStore::takeReconnection()
+{
+    QString note;
+    note.swap(reconnection_);
+    return note;
 }
 
 std::optional<qint64> RecordStore::transaction(const std::function<bool(Tail&, QString*)>& body, QString* why)
 {
-    if (!isOpen()) {
+    if (!backend_ || !QSqlDatabase::contains(connection_)) {
         say(why, QStringLiteral("the record store is not open"));
         return std::nullopt;
     }
     if (readOnly_) {
-        say(why, QStringLiteral("%1 is open read-only").arg(path_));
+        say(why, QStringLiteral("%1 is open read-only").arg(location_.display()));
         return std::nullopt;
     }
     QString detail;
-    if (!exec(QStringLiteral("BEGIN IMMEDIATE"), &detail)) {
-        say(why, QStringLiteral("cannot write to %1: %2").arg(path_, detail));
+    QString lostWhy;  // what the lost connection said
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (broken_) {
+            QString reach;
+            if (!reconnect(&reach)) {
+                say(why, QStringLiteral("the connection to the record store is lost (%1) and cannot be made again: %2")
+                             .arg(lostWhy.isEmpty() ? QStringLiteral("earlier") : lostWhy, reach));
+                return std::nullopt;
+            }
+            reconnection_ = QStringLiteral("the connection to %1 was lost (%2) and made again")
+                                .arg(location_.display(), lostWhy.isEmpty() ? QStringLiteral("while idle") : lostWhy);
+        }
+        lastError_ = QSqlError();
+        Tail tail;
+        qint64 first = 0;
+        bool ok = begin(backend_->beginAppend(), &detail) && readTail(&tail, &detail);
+        if (ok) {
+            first = tail.seq + 1;
+            ok = body(tail, &detail);
+        }
+        if (ok) {
+            if (exec(QStringLiteral("COMMIT"), &detail))
+                return first;
+            if (lost()) {
+                // Lost as it committed: the rows are there or not at all.
+                lostWhy = detail;
+                broken_ = true;
+                QString reach;
+                if (reconnect(&reach)) {
+                    reconnection_ = QStringLiteral("the connection to %1 was lost (%2) and made again").arg(location_.display(), lostWhy);
+                    if (rowIsThere(tail))
+                        return first;
+                    continue;  // not committed: once more, on the new connection
+                }
+                say(why, QStringLiteral("the connection to the record store was lost as the record was committed (%1); "
+                                        "whether it was stored shows once the server answers again: %2")
+                             .arg(lostWhy, reach));
+                return std::nullopt;
+            }
+        }
+        if (backend_->connectionLost(database(), lastError_)) {
+            lostWhy = detail;
+            broken_ = true;
+            continue;  // nothing was committed: once more, after the connection is made again
+        }
+        exec(QStringLiteral("ROLLBACK"), nullptr);
+        say(why, detail);
         return std::nullopt;
     }
-    Tail tail;
-    if (readTail(&tail, &detail)) {
-        const qint64 first = tail.seq + 1;
-        if (body(tail, &detail) && exec(QStringLiteral("COMMIT"), &detail))
-            return first;
-    }
-    exec(QStringLiteral("ROLLBACK"), nullptr);
-    say(why, detail);
+    say(why, QStringLiteral("the connection to the record store was lost: %1").arg(lostWhy));
     return std::nullopt;
 }
 
@@ -678,7 +636,7 @@ QList<ReadingRecord> RecordStore::readingsBetween(const QDateTime& from, const Q
     QSqlQuery q(database());
     q.setForwardOnly(true);
     // time_utc is ISO 8601 in UTC with milliseconds, so text order is time order.
-    QString sql = selectAll(QStringLiteral("readings"), version_) + QStringLiteral(" WHERE 1");
+    QString sql = selectAll(QStringLiteral("readings"), version_) + QStringLiteral(" WHERE 1 = 1");
     if (from.isValid())
         sql += QStringLiteral(" AND time_utc >= :from");
     if (to.isValid())
@@ -767,19 +725,23 @@ ChainHead RecordStore::head() const
 }
 
 ReadSnapshot::ReadSnapshot(const RecordStore& store)
-    : db_(store.database())
+    : store_(store)
 {
-    // BEGIN and the first read of it fix the state the following queries see.
-    began_ = db_.transaction();
-    QSqlQuery q(db_);
-    if (began_)
-        q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    if (!store.isOpen())
+        return;
+    QSqlQuery q(store.database());
+    const QStringList statements = store.backend().beginSnapshot();
+    began_ = q.exec(statements.value(0));
+    for (qsizetype i = 1; began_ && i < statements.size(); ++i)
+        q.exec(statements[i]);
 }
 
 ReadSnapshot::~ReadSnapshot()
 {
-    if (began_)
-        db_.commit();
+    if (began_) {
+        QSqlQuery q(store_.database());
+        q.exec(QStringLiteral("COMMIT"));
+    }
 }
 
 } // namespace kalvor::records

@@ -1,23 +1,37 @@
 #pragma once
-// The record store: one SQLite file (WAL, synchronous commits) holding the
-// batches, dosimeter readings, filter checks and the audit trail of events.
-// Rows are only ever appended; every row carries the SHA-256 chain hash of
-// RecordSchema, and each append is committed before it returns, so a crash at
-// any moment leaves every row that an append reported.
+// The record store: the batches, dosimeter readings, filter checks, lots,
+// calibrations and the audit trail of events, in one SQLite file (WAL,
+// synchronous commits) or in a PostgreSQL database that several programs on
+// several computers append to (StoreBackend.h has what differs). Rows are
+// only ever appended; every row carries the SHA-256 chain hash of
+// RecordSchema, and each append is committed (and on disk) before it
+// returns, so a crash at any moment leaves every row that an append reported.
+//
+// Appends hold the back end's append lock from reading the chain's tail to
+// the commit, so rows from several writers form one chain. On PostgreSQL a
+// connection that was lost is made again at the next append; an append whose
+// statements met the lost connection before its commit runs again once, on
+// the new connection, and one that lost it during the commit looks whether
+// its rows arrived, so an append reports a row exactly when the row is there.
+//
+// Queries of other code go through database(). On PostgreSQL a forward-only
+// query must be read to its end before another query runs on the same
+// connection (the driver drops what is left of it); read pages of rows
+// (TablePages.h) for a table of any size.
 #include "records/RecordSchema.h"
 #include "records/Records.h"
-#include "records/StoreFile.h"
+#include "records/StoreBackend.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
+#include <QHash>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QTemporaryDir;
 
 namespace kalvor::records {
 
@@ -32,18 +46,8 @@ class RecordStore {
 public:
     static constexpr int kSchemaVersion = records::kSchemaVersion;
 
-    // ReadOnly never writes and never makes a file beside the store (see
-    // StoreFile.h); an older store is read as it is, without migrating it.
-    enum class OpenMode { CreateIfMissing, ExistingOnly, ReadOnly };
-    enum class OpenError {
-        None,
-        Missing,
-        CannotOpen,
-        NotARecordStore,  // another kind of SQLite database, an empty file, not a file
-        TooNew,
-        PermissionDenied,
-        Damaged,          // not an SQLite file, or SQLite finds it malformed
-    };
+    using OpenMode = StoreOpenMode;
+    using OpenError = StoreOpenError;
 
     // $XDG_DATA_HOME/KALVOR/records.sqlite (normally ~/.local/share/KALVOR/...).
     static QString defaultPath();
@@ -53,21 +57,37 @@ public:
     RecordStore(const RecordStore&) = delete;
     RecordStore& operator=(const RecordStore&) = delete;
 
-    // Opens (and creates or migrates) the store at `path`; a new file and its
-    // folder are private to the user (0600 and 0700).
-    OpenError open(const QString& path, OpenMode mode, QString* why);
+    // Opens (and creates or migrates) the store at `location`: a file (a new
+    // file and its folder are private to the user, 0600 and 0700), or a
+    // postgresql:// URI (StoreLocation.h) of a database that exists (its
+    // tables are made when it has none).
+    OpenError open(const QString& location, OpenMode mode, QString* why);
     void close();
     bool isOpen() const;
-    QString path() const { return path_; }
+    QString path() const { return location_.text; }  // as given
+    const StoreLocation& location() const { return location_; }
+    bool isServer() const { return location_.isServer(); }
     QSqlDatabase database() const;
+    const StoreBackend& backend() const { return *backend_; }
     int schemaVersion() const;
     bool isReadOnly() const { return readOnly_; }
-    // How a read-only open reads the file (StoreFile.h).
-    ReadAccess readAccess() const { return access_; }
+    // How a read-only open reads the file (StoreFile.h); InPlace on a server.
+    ReadAccess readAccess() const { return backend_ ? backend_->readAccess() : ReadAccess::InPlace; }
     // A read-only open of the file alone or of a copy: whether the file (or
     // its log) has changed since, so that what was read may mix two states
-    // of it; read it again then. Always false for other opens.
-    bool changedSinceOpen() const;
+    // of it; read it again then. Always false for other opens and on a
+    // server (whose read transactions see one state).
+    bool changedSinceOpen() const { return readOnly_ && backend_ && backend_->changedSinceOpen(); }
+    // Whether this user may add rows (an export's event) to the store at
+    // `location`, asked without opening it for writing; `why` says what stops it.
+    static bool appendAllowedAt(const QString& location, QString* why);
+    // Once after the connection to the server was lost and made again: what
+    // happened, for the audit trail; empty otherwise.
+    QString takeReconnection();
+
+    // Every row of `source`, seq and hash as they are, in one transaction:
+    // into a store without rows only. `progress` hears the rows copied so far.
+    bool copyRowsFrom(const RecordStore& source, const std::function<void(qint64)>& progress, QString* why);
 
     // ---- appends: each is one committed transaction; the seq of the new row.
     std::optional<qint64> appendBatch(const BatchRecord& batch, QString* why);
@@ -107,26 +127,29 @@ private:
     struct Tail {
         qint64 seq = 0;
         QByteArray hash;
+        QString table;  // of the last row
     };
     std::optional<qint64> transaction(const std::function<bool(Tail&, QString*)>& body, QString* why);
     bool insertRow(const QString& table, const QVariantList& values, Tail& tail, QString* why);
     bool readTail(Tail* tail, QString* why) const;
-    OpenError openForWriting(bool create, QString* why);
-    OpenError openReadOnly(bool walMode, QString* why);
+    bool begin(const QStringList& statements, QString* why);
+    bool rowIsThere(const Tail& tail) const;
+    bool reconnect(QString* why);
     OpenError checkIdentity(QString* why);
-    OpenError failure(const QString& doing, const QSqlError& error, QString* why) const;
-    bool migrate(int from, QString* why);
+    bool migrate(QString* why);
     bool createTable(const TableSchema& table, QString* why);
     bool exec(const QString& sql, QString* why) const;
+    bool lost() const;
 
     QString connection_;
-    QString path_;
+    StoreLocation location_;
+    std::unique_ptr<StoreBackend> backend_;
     int version_ = kSchemaVersion;  // of the open store
     bool readOnly_ = false;
-    ReadAccess access_ = ReadAccess::InPlace;
-    std::optional<FileStamp> fileStamp_;  // for changedSinceOpen()
-    std::optional<FileStamp> logStamp_;
-    std::unique_ptr<QTemporaryDir> copy_;  // ReadAccess::Copy
+    bool broken_ = false;            // the connection was lost; make it again first
+    QString reconnection_;           // see takeReconnection()
+    mutable QSqlError lastError_;    // of the last statement that failed
+    mutable QString tailSql_;  // the query of the chain's tail, for the store's version
 };
 
 // One state of the store for a series of queries: a read transaction from
@@ -140,7 +163,7 @@ public:
     ReadSnapshot& operator=(const ReadSnapshot&) = delete;
 
 private:
-    QSqlDatabase db_;
+    const RecordStore& store_;
     bool began_ = false;
 };
 

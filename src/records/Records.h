@@ -100,6 +100,10 @@ inline const QString Blocked = QStringLiteral("capture-stopped");
 inline const QString Decision = QStringLiteral("decision");
 inline const QString Zero = QStringLiteral("zero");
 inline const QString Recognised = QStringLiteral("recognised");
+// Appends failed (a server that went away) and work again; the detail says from when and why.
+inline const QString StoreBack = QStringLiteral("store-back");
+// The rows before it were copied from another store (kalvor-batch store copy).
+inline const QString StoreCopied = QStringLiteral("store-copied");
 } // namespace event
 
 } // namespace kalvor::records

@@ -1,64 +1,35 @@
 #include "records/SchemaCheck.h"
 
 #include "records/RecordSchema.h"
+#include "records/RecordStore.h"
 
 #include <QHash>
-#include <QSqlError>
-#include <QSqlQuery>
 
 namespace kalvor::records {
 
 namespace {
 
-struct Part {
-    QString table;
-    QString sql;
-};
-
-// Triggers or indexes of the file by name, made by a statement (SQLite's own
-// automatic indexes have none).
-QHash<QString, Part> parts(const QSqlDatabase& db, const QString& type, QStringList* problems)
+void checkColumns(const RecordStore& store, const TableSchema& table, int version, QStringList* problems)
 {
-    QHash<QString, Part> out;
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("SELECT name, tbl_name, sql FROM sqlite_master WHERE type = ? AND sql IS NOT NULL"));
-    q.addBindValue(type);
-    if (!q.exec()) {
-        *problems << QStringLiteral("cannot read the list of %1s: %2").arg(type, q.lastError().text());
-        return out;
-    }
-    while (q.next())
-        out.insert(q.value(0).toString(), Part{q.value(1).toString(), q.value(2).toString().simplified()});
-    return out;
-}
-
-void checkColumns(const QSqlDatabase& db, const TableSchema& table, int version, QStringList* problems)
-{
-    struct Actual {
-        QString type;
-        bool key = false;
-    };
-    QHash<QString, Actual> actual;
-    QStringList order;
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table.name))) {
-        *problems << QStringLiteral("cannot read table %1: %2").arg(table.name, q.lastError().text());
+    const StoreBackend& backend = store.backend();
+    QString why;
+    const std::optional<QList<CatalogueColumn>> columns = backend.columns(store.database(), table.name, &why);
+    if (!columns) {
+        *problems << QStringLiteral("cannot read table %1: %2").arg(table.name, why);
         return;
     }
-    while (q.next()) {
-        const QString name = q.value(1).toString();
-        actual.insert(name, Actual{q.value(2).toString().toUpper(), q.value(5).toInt() > 0});
-        order << name;
-    }
-    if (actual.isEmpty()) {
+    if (columns->isEmpty()) {
         *problems << QStringLiteral("table %1 is missing").arg(table.name);
         return;
     }
-    QList<std::pair<QString, QString>> expected{{QStringLiteral("seq"), QStringLiteral("INTEGER")}};
+    QHash<QString, CatalogueColumn> actual;
+    for (const CatalogueColumn& c : *columns)
+        actual.insert(c.name, c);
+    QList<std::pair<QString, QString>> expected{{QStringLiteral("seq"), backend.columnType(ColumnType::Integer)}};
     for (const Column& c : table.columns)
         if (c.since <= version)
-            expected.append({c.name, sqlType(c.type)});
-    expected.append({QStringLiteral("hash"), QStringLiteral("TEXT")});
+            expected.append({c.name, backend.columnType(c.type)});
+    expected.append({QStringLiteral("hash"), backend.columnType(ColumnType::Text)});
     for (const auto& [name, type] : expected) {
         const auto it = actual.constFind(name);
         if (it == actual.cend())
@@ -69,56 +40,78 @@ void checkColumns(const QSqlDatabase& db, const TableSchema& table, int version,
             *problems << QStringLiteral("column %1.seq is not the table's key").arg(table.name);
         actual.remove(name);
     }
-    for (const QString& name : std::as_const(order))
-        if (actual.contains(name))
+    for (const CatalogueColumn& c : *columns)
+        if (actual.contains(c.name))
             *problems << QStringLiteral("table %1 has a column %2 that a record store of version %3 does not have "
                                         "(its content is outside the hash chain)")
-                             .arg(table.name, name)
+                             .arg(table.name, c.name)
                              .arg(version);
+}
+
+QString verb(const QString& operation)
+{
+    if (operation == QLatin1String("UPDATE"))
+        return QStringLiteral("changed");
+    if (operation == QLatin1String("DELETE"))
+        return QStringLiteral("deleted");
+    return QStringLiteral("emptied");
 }
 
 } // namespace
 
-QStringList schemaProblems(const QSqlDatabase& db, int version)
+QStringList schemaProblems(const RecordStore& store, int version)
 {
+    const StoreBackend& backend = store.backend();
+    const QSqlDatabase db = store.database();
     QStringList problems;
-    const QHash<QString, Part> triggers = parts(db, QStringLiteral("trigger"), &problems);
-    const QHash<QString, Part> indexes = parts(db, QStringLiteral("index"), &problems);
+    QString why;
+    const auto triggers = backend.triggers(db, &why);
+    if (!triggers)
+        problems << QStringLiteral("cannot read the list of triggers: %1").arg(why);
+    const auto indexes = backend.indexes(db, &why);
+    if (!indexes)
+        problems << QStringLiteral("cannot read the list of indexes: %1").arg(why);
+    const QStringList operations = backend.appendOnlyOperations();
     QStringList tables;
     for (const TableSchema& t : recordTables()) {
         if (t.since > version)
             continue;
         tables << t.name;
-        checkColumns(db, t, version, &problems);
-        for (const QString& op : {QStringLiteral("UPDATE"), QStringLiteral("DELETE")}) {
+        checkColumns(store, t, version, &problems);
+        for (const QString& op : operations) {
             const QString name = triggerName(t, op);
-            const auto it = triggers.constFind(name);
-            if (it == triggers.cend())
-                problems << QStringLiteral("trigger %1 is missing: rows of %2 can be %3 unnoticed by SQLite")
-                                .arg(name, t.name, op == QLatin1String("UPDATE") ? QStringLiteral("changed")
-                                                                                 : QStringLiteral("deleted"));
-            else if (it->table != t.name || it->sql != triggerSql(t, op).simplified())
-                problems << QStringLiteral("trigger %1 is not the one a record store has: %2").arg(name, it->sql);
+            if (!triggers)
+                break;
+            const auto it = triggers->constFind(name);
+            if (it == triggers->cend())
+                problems << QStringLiteral("trigger %1 is missing: rows of %2 can be %3 unnoticed by %4")
+                                .arg(name, t.name, verb(op), backend.triggerOwner());
+            else if (it->table != t.name || it->definition != backend.expectedTrigger(db, t, op))
+                problems << QStringLiteral("trigger %1 is not the one a record store has: %2").arg(name, it->definition);
         }
         for (const QString& index : t.indexes) {
             const QString name = indexName(index);
-            const auto it = indexes.constFind(name);
-            if (it == indexes.cend())
+            if (!indexes)
+                break;
+            const auto it = indexes->constFind(name);
+            if (it == indexes->cend())
                 problems << QStringLiteral("index %1 is missing").arg(name);
-            else if (it->table != t.name || it->sql != indexSql(t, index).simplified())
-                problems << QStringLiteral("index %1 is not the one a record store has: %2").arg(name, it->sql);
+            else if (it->table != t.name || it->definition != backend.expectedIndex(db, t, index))
+                problems << QStringLiteral("index %1 is not the one a record store has: %2").arg(name, it->definition);
         }
     }
+    problems << backend.supportProblems(db);
     // Any other trigger on the records can change what a write does.
     QStringList others;
-    for (auto it = triggers.cbegin(); it != triggers.cend(); ++it) {
-        bool known = false;
-        for (const TableSchema& t : recordTables())
-            for (const QString& op : {QStringLiteral("UPDATE"), QStringLiteral("DELETE")})
-                known = known || (t.since <= version && it.key() == triggerName(t, op));
-        if (!known && tables.contains(it->table))
-            others << QStringLiteral("trigger %1 on %2 is not part of a record store: %3").arg(it.key(), it->table, it->sql);
-    }
+    if (triggers)
+        for (auto it = triggers->cbegin(); it != triggers->cend(); ++it) {
+            bool known = false;
+            for (const TableSchema& t : recordTables())
+                for (const QString& op : operations)
+                    known = known || (t.since <= version && it.key() == triggerName(t, op));
+            if (!known && tables.contains(it->table))
+                others << QStringLiteral("trigger %1 on %2 is not part of a record store: %3").arg(it.key(), it->table, it->definition);
+        }
     others.sort();
     return problems + others;
 }

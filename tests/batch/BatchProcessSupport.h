@@ -34,10 +34,11 @@ inline bool waitForOutput(Child& child, const QByteArray& text, int ms)
 
 // kalvor-batch with its window on batch `batch` (IDs E-001, E-002, ...),
 // once it has linked to the program.
-inline std::unique_ptr<Child> startBatch(const Sandbox& box, const QString& store, const QString& childName)
+inline std::unique_ptr<Child> startBatch(const Sandbox& box, const QString& store, const QString& childName,
+                                         const QString& batch = QStringLiteral("e2e"), const QString& prefix = QStringLiteral("E-"))
 {
     auto child = std::make_unique<Child>(box, "kalvor-batch",
-                                         QStringList{"--batch", "e2e", "--prefix", "E-", "--store", store}, childName);
+                                         QStringList{"--batch", batch, "--prefix", prefix, "--store", store}, childName);
     if (!waitForOutput(*child, "connected to KALVOR", 10000))
         ADD_FAILURE() << "kalvor-batch did not link: " << child->standardError().toStdString();
     return child;
@@ -92,6 +93,33 @@ public:
         }
         return false;
     }
+    // What became of the film in the head: the LED confirmed it, or the
+    // long beep refused it (the buzzer sounds with the LED off).
+    enum class Outcome { Confirmed, Refused, Nothing };
+    Outcome waitOutcome(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            const std::optional<ItemLine> u = faulttest::nextUpdate(link_, int(ms - t.elapsed()));
+            if (!u)
+                break;
+            track(*u);
+            if (u->item == "led" && led_ == "1")
+                return Outcome::Confirmed;
+            if (u->item == "buzzer" && buzzer_ == "1" && led_ != "1")
+                return Outcome::Refused;
+        }
+        return Outcome::Nothing;
+    }
+    // The head's button pressed and let go.
+    bool pressButton()
+    {
+        const bool down = put("button", "1");
+        QThread::msleep(200);
+        return put("button", "0") && down;
+    }
+
     // Takes in what has come without waiting.
     void drain(int ms = 300)
     {

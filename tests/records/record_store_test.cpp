@@ -168,7 +168,7 @@ TEST(RecordStore, VerifyNamesTheFirstRowChangedOrRemovedOutsideTheProgram)
     const TableSchema& events = recordTable(QStringLiteral("events"));
     ASSERT_TRUE(handEdit(u.path, {QStringLiteral("DROP TRIGGER events_no_delete"),
                                   QStringLiteral("DELETE FROM events WHERE seq = 5"),
-                                  triggerSql(events, QStringLiteral("DELETE")),  // put back, as a forger would
+                                  StoreBackend::make(StoreLocation{})->triggerSql(events, QStringLiteral("DELETE")),  // put back, as a forger would
                                   QStringLiteral("ALTER TABLE batches ADD COLUMN note TEXT"),
                                   QStringLiteral("DROP INDEX readings_time")}));
     ASSERT_TRUE(u.open());
@@ -358,7 +358,7 @@ QStringList triggersBack()
     QStringList sql;
     for (const TableSchema& t : recordTables())
         for (const QString& op : {QStringLiteral("UPDATE"), QStringLiteral("DELETE")})
-            sql << triggerSql(t, op);
+            sql << StoreBackend::make(StoreLocation{})->triggerSql(t, op);
     return sql;
 }
 

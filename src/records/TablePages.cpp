@@ -1,0 +1,56 @@
+#include "records/TablePages.h"
+
+#include "records/RecordStore.h"
+
+#include <QSqlError>
+
+namespace kalvor::records {
+
+TablePages::TablePages(const RecordStore& store, const TableSchema& table, int version, int pageSize)
+    : table_(&table), query_(store.database()), pageSize_(pageSize)
+{
+    // SQLite streams a forward-only query; PostgreSQL's driver would read it
+    // row by row, so it takes each (bounded) page whole instead.
+    query_.setForwardOnly(!store.isServer());
+    if (!query_.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE seq > ? ORDER BY seq LIMIT %3")
+                            .arg(selectColumns(table, version), table.name)
+                            .arg(pageSize)))
+        error_ = query_.lastError().text();
+    fetch();
+}
+
+void TablePages::advance()
+{
+    if (++at_ >= rows_.size() && !done_)
+        fetch();
+}
+
+void TablePages::fetch()
+{
+    rows_.clear();
+    at_ = 0;
+    if (!error_.isEmpty())
+        return;
+    query_.bindValue(0, after_);
+    if (!query_.exec()) {
+        error_ = query_.lastError().text();
+        return;
+    }
+    const int columns = int(table_->columns.size());
+    rows_.reserve(size_t(pageSize_));
+    while (query_.next()) {
+        StoredRow r;
+        r.seq = query_.value(0).toLongLong();
+        r.values.reserve(columns);
+        for (int i = 1; i <= columns; ++i)
+            r.values << (query_.isNull(i) ? QVariant() : query_.value(i));
+        r.hash = query_.value(columns + 1).toString().toLatin1();
+        rows_.push_back(std::move(r));
+    }
+    query_.finish();
+    done_ = int(rows_.size()) < pageSize_;
+    if (!rows_.empty())
+        after_ = rows_.back().seq;
+}
+
+} // namespace kalvor::records

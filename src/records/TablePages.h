@@ -1,0 +1,48 @@
+#pragma once
+// The rows of one table of the record store in the order they were written
+// (by seq), read a page at a time: a table of any size is read in constant
+// memory, and each page is read whole before anything else runs on the
+// connection, as PostgreSQL's driver needs (RecordStore.h). The verifier
+// merges the tables' pages by seq; store copy copies them.
+#include "records/RecordSchema.h"
+
+#include <QByteArray>
+#include <QSqlQuery>
+#include <QVariantList>
+#include <vector>
+
+namespace kalvor::records {
+
+class RecordStore;
+
+struct StoredRow {
+    qint64 seq = 0;
+    QVariantList values;  // the table's columns as the store's version has them (NULL for later ones)
+    QByteArray hash;
+};
+
+class TablePages {
+public:
+    TablePages(const RecordStore& store, const TableSchema& table, int version, int pageSize = 1000);
+
+    const TableSchema& table() const { return *table_; }
+    // The current row; false at the end or after an error.
+    bool has() const { return at_ < rows_.size(); }
+    const StoredRow& row() const { return rows_[at_]; }
+    void advance();
+    const QString& error() const { return error_; }
+
+private:
+    void fetch();
+
+    const TableSchema* table_;
+    QSqlQuery query_;
+    int pageSize_;
+    std::vector<StoredRow> rows_;
+    size_t at_ = 0;
+    qint64 after_ = 0;   // the last seq read
+    bool done_ = false;  // the last page was short
+    QString error_;
+};
+
+} // namespace kalvor::records
