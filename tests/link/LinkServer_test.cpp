@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -270,6 +272,50 @@ TEST_F(LinkServerTest, ClientsPastTheLimitAreTurnedAway)
     EXPECT_EQ(server->clientCount(), 1);
     auto c = client();
     EXPECT_TRUE(c->linesBeforePong().isEmpty());
+}
+
+TEST_F(LinkServerTest, ClientsThatHaveClosedDoNotCountAtTheLimit)
+{
+    LinkLimits limits;
+    limits.maxClients = 2;
+    start(limits);
+    {
+        RawClient a(socketPath), b(socketPath);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return server->clientCount() == 2; }, 1000));
+    }
+    // Both have closed; the next one comes before the event loop has seen
+    // either close (the listener is served first).
+    RawClient next(socketPath);
+    ASSERT_TRUE(next.connected);
+    QByteArray got;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (got += next.drain()).contains('\n'); }, 1000));
+    EXPECT_TRUE(got.startsWith("HELLO LINK/1 KALVOR\n")) << got.toStdString();
+    EXPECT_EQ(server->clientCount(), 1);
+}
+
+TEST_F(LinkServerTest, ListeningOutlivesAFailedAccept)
+{
+    start();
+    RawClient waiting(socketPath);
+    ASSERT_TRUE(waiting.connected);
+    // No descriptor left for the process: the accept fails (EMFILE).
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit none = old;
+    none.rlim_cur = rlim_t(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    QTest::qWait(50);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+    EXPECT_EQ(server->clientCount(), 0) << "the accept did not fail";
+
+    QByteArray got;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (got += waiting.drain()).contains('\n'); }, 2000));
+    EXPECT_TRUE(got.startsWith("HELLO LINK/1 KALVOR\n")) << got.toStdString();
+    auto later = client();
+    EXPECT_TRUE(later->linesBeforePong().isEmpty());
 }
 
 TEST_F(LinkServerTest, PeersOfAnotherUserAreRefused)
