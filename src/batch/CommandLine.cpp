@@ -54,7 +54,8 @@ struct Parser {
             + commandSummaries() + QStringLiteral(
             "\n"
             "Exit status: 0 done (verify: the store is intact), 1 verify found damage or export failed,\n"
-            "2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot be opened."));
+            "2 usage error, 3 another kalvor-batch window is open, 4 the record store cannot be opened,\n"
+            "5 no display to open the window on."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
         for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &readings, &band, &timeout, &csv, &from, &to, &store, &socket, &help, &version})
