@@ -341,9 +341,10 @@ TEST_F(LinkServerTest, ClientThatReadsLateGetsTheLatestValueWithAGap)
     slow.send("SUB data A HOT\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 1; }, 1000));
 
-    // Far more than the socket holds while nobody reads.
-    const QString filler(4000, QLatin1Char('x'));
-    const int sets = 300;
+    // Far more than the socket holds while nobody reads (each line near the
+    // 1024-byte limit, which cuts longer values).
+    const QString filler(950, QLatin1Char('x'));
+    const int sets = 1000;
     for (int i = 1; i <= sets; ++i) {
         data.set("A", filler + QString::number(i));
         QCoreApplication::processEvents();
@@ -379,12 +380,13 @@ TEST_F(LinkServerTest, StalledClientIsCutOffWhileOthersKeepTheirCadence)
     reader->linesBeforePong();
     QSignalSpy dropped(server.get(), &LinkServer::clientDropped);
 
-    // A reading every 5 ms, each large enough to fill the stalled socket soon.
-    const QString filler(8000, QLatin1Char('r'));
+    // A reading every 2 ms, each line near the line limit, to fill the
+    // stalled socket soon.
+    const QString filler(950, QLatin1Char('r'));
     int sets = 0;
     QTimer reading;
     QObject::connect(&reading, &QTimer::timeout, [&] { data.set("A", filler + QString::number(++sets)); });
-    reading.start(5);
+    reading.start(2);
     (void)QTest::qWaitFor([&] { return !dropped.isEmpty() && sets >= 50; }, 1800);
     reading.stop();
     ASSERT_EQ(dropped.size(), 1);
@@ -408,12 +410,12 @@ TEST_F(LinkServerTest, ClientThatPilesUpRepliesIsCutOffPastTheUnsentLimit)
     LinkLimits limits;
     limits.maxUnsentBytes = 64 * 1024;
     start(limits);
-    data.set("A", QString(16000, QLatin1Char('g')));
+    data.set("A", QString(1000, QLatin1Char('g'))); // a line near the limit
     RawClient greedy(socketPath);
     ASSERT_TRUE(greedy.connected);
     QSignalSpy dropped(server.get(), &LinkServer::clientDropped);
     QByteArray gets;
-    for (int i = 0; i < 40; ++i)  // 640 kB of replies, read by nobody
+    for (int i = 0; i < 2000; ++i)  // 2 MB of replies, read by nobody
         gets += "GET data A\n";
     greedy.send(gets);
     ASSERT_TRUE(dropped.wait(1000));

@@ -359,7 +359,9 @@ TEST_F(LinkToolTest, WaitBoundsSendingAndALedPutThatEndsAtOnceIsWarnedOf)
         QLocalServer fake;
         ASSERT_TRUE(fake.listen(socketPath));
         QObject::connect(&fake, &QLocalServer::newConnection, [&] {
-            fake.nextPendingConnection()->write("HELLO LINK/1 KALVOR\n");
+            QLocalSocket* s = fake.nextPendingConnection();
+            s->setReadBufferSize(1); // takes next to nothing from the kernel
+            s->write("HELLO LINK/1 KALVOR\n");
         });
         QStringList args{QStringLiteral("-w"), QStringLiteral("0.3"), QStringLiteral("get")};
         for (int i = 0; i < 1000; ++i)

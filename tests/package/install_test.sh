@@ -16,6 +16,9 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
+# The prefix the tree was configured with: /usr as the package has it also
+# installs the example settings for every account in /etc.
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 root=$work/root
 DESTDIR=$root cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 || {
     cat "$work/install.log"
@@ -37,7 +40,7 @@ DESTDIR=$root cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 |
         echo "./usr/share/icons/hicolor/${size}x${size}/apps/kalvor.png"
     done
     echo "./usr/share/icons/hicolor/scalable/apps/kalvor.svg"
-    echo "./etc/xdg/KALVOR/KALVOR.conf"
+    [ "$prefix" != /usr ] || echo "./etc/xdg/KALVOR/KALVOR.conf"
 } | sort >"$work/expected"
 (cd "$root" && find . ! -type d | sort) >"$work/files"
 if ! cmp -s "$work/expected" "$work/files"; then
@@ -61,8 +64,9 @@ for entry in $desktop_entries; do
     first=$(grep -m 1 -o '<release version="[^"]*"' "$root/usr/share/metainfo/${entry#*:}.metainfo.xml")
     [ "$first" = "<release version=\"$version\"" ] || fail "the newest release of ${entry#*:} is $first, not $version"
 done
-grep -q '^\[Properties\]$' "$root/etc/xdg/KALVOR/KALVOR.conf" || fail "KALVOR.conf has no [Properties]"
-grep -v '^\(;.*\|\[Properties\]\|\)$' "$root/etc/xdg/KALVOR/KALVOR.conf" && fail "KALVOR.conf sets something"
+conf=$source/packaging/KALVOR.conf
+grep -q '^\[Properties\]$' "$conf" || fail "KALVOR.conf has no [Properties]"
+grep -v '^\(;.*\|\[Properties\]\|\)$' "$conf" && fail "KALVOR.conf sets something"
 
 # ---- what the desktop, AppStream and man say ----------------------------------
 for entry in $desktop_entries; do
