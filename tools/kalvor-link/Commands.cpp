@@ -112,8 +112,7 @@ bool outputClosed() { return outputClosedFlag(); }
 
 void printError(const QString& text)
 {
-    const QByteArray bytes = "kalvor-link: " + text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fprintf(stderr, "kalvor-link: %s\n", text.toUtf8().constData());
 }
 
 int runGet(const Options& options, const QList<Target>& targets)
