@@ -164,13 +164,15 @@ class StandIn:
             except OSError:
                 return
             self.connections += 1
-            with conn:
-                conn.sendall(b"HELLO LINK/1 KALVOR\n")
-                reader = conn.makefile("rb")
-                for request in reader:
-                    conn.sendall(self.script(self.connections, request.strip()))
-                    if request.startswith(b"SUB"):
-                        break
+            with conn, conn.makefile("rb") as reader:
+                try:
+                    conn.sendall(b"HELLO LINK/1 KALVOR\n")
+                    for request in reader:
+                        conn.sendall(self.script(self.connections, request.strip()))
+                        if request.startswith(b"SUB"):
+                            break
+                except OSError:  # the client went first
+                    pass
 
     def close(self):
         self.listener.close()
