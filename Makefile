@@ -17,6 +17,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = $(shell sh tools/build-depends.sh) \
            libbenchmark-dev xvfb xauth dpkg-dev file desktop-file-utils appstream lintian devscripts
 PACKAGE_OUT ?= .
+CHROOT_PACKAGES = debootstrap apt-utils gnupg libcap2-bin
 FUZZ_PACKAGES = clang-14 libclang-rt-14-dev llvm-14
 FUZZ_SECONDS ?= 60
 SCREENSHOT_PACKAGES = xvfb openbox xdotool x11-utils imagemagick
@@ -59,12 +60,15 @@ reproducible: deps
 	@JOBS=$(JOBS) sh tools/reproducible-check.sh build-deb-a build-deb-b/in/another/folder
 
 chroot-test: package
-	@sh tests/package/chroot_test.sh $(PACKAGE_OUT)
+	@sh tools/install-deps.sh $(CHROOT_PACKAGES)
+	@JOBS=$(JOBS) sh tests/package/chroot_test.sh $(PACKAGE_OUT)
 
-clean-build-test: deps
-	@JOBS=$(JOBS) sh tests/package/clean_build_test.sh
+clean-build-test: package
+	@sh tools/install-deps.sh $(CHROOT_PACKAGES)
+	@JOBS=$(JOBS) sh tests/package/clean_build_test.sh $(PACKAGE_OUT)
 
 repo: package
+	@sh tools/install-deps.sh apt-utils gnupg
 	@sh tools/make-repo.sh repo $(PACKAGE_OUT)
 
 screenshots: build
