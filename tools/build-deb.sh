@@ -28,7 +28,7 @@ echo "Building the packages of kalvor $version in $work/kalvor"
     cd "$work/kalvor"
     # Debian's own tools only: a python3 or compiler of the user's (pyenv,
     # /usr/local) has no place in a package.
-    PATH=/usr/sbin:/usr/bin:/sbin:/bin DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-} parallel=${JOBS:-2}" \
+    PATH=/usr/sbin:/usr/bin:/sbin:/bin DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }parallel=${JOBS:-2}" \
         dpkg-buildpackage -us -uc -b >../build.log 2>&1
 ) || {
     tail -n 40 "$work/build.log"
