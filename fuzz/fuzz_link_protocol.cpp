@@ -74,7 +74,13 @@ void checkRequestRoundTrip(const Request& request, const QString& text, quint64 
     const std::optional<ItemReply> item = itemReply(*parsed);
     FUZZ_CHECK(item);
     FUZZ_CHECK(item->topic == request.topic && item->item == request.item);
-    FUZZ_CHECK(item->seq == seq && item->time == QLatin1String(kNoTime) && item->text == text);
+    FUZZ_CHECK(item->seq == seq && item->time == QLatin1String(kNoTime));
+    // A text too long for the line limit is cut at a character boundary and
+    // ends in "..."; only names far beyond any the program serves leave no room.
+    const QString cut = QStringLiteral("...");
+    FUZZ_CHECK(item->text == text || (item->text.endsWith(cut) && text.startsWith(item->text.chopped(cut.size()))));
+    FUZZ_CHECK(reply.size() <= kMaxLineBytes + 1
+               || request.topic.toUtf8().size() + request.item.toUtf8().size() > kMaxLineBytes - 64);
 }
 
 void checkErrorLine(const QString& text)

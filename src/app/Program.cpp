@@ -81,11 +81,15 @@ int runProgram(const StartOptions& o, bool gui)
     }
     addEndProgramStep([&ports] { ports->flush(); });
 
+    // A simulated session keeps its own values, away from the card's.
+    const SettingsStore::Session session =
+        o.simulate ? SettingsStore::Session::Simulated : SettingsStore::Session::Card;
+
     if (o.check) {
         QTextStream out(stdout);
         QTextStream err(stderr);
         try {
-            SettingsStore settings;
+            SettingsStore settings(session);
             const int status = runCheck(ports->io(), settings, o.checkAddress, out, err);
             ports->flush();
             return status != exitcode::Ok ? status : endFault();
@@ -97,7 +101,7 @@ int runProgram(const StartOptions& o, bool gui)
 
     std::unique_ptr<SettingsStore> store;
     try {
-        store = std::make_unique<SettingsStore>();
+        store = std::make_unique<SettingsStore>(session);
     } catch (const SettingsError& e) {
         report(e.report(), gui);
         return exitcode::BadSetting;

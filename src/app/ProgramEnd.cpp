@@ -32,6 +32,7 @@ constexpr ExitStatus kExitStatuses[] = {
     {exitcode::ReadingNotFinite, "a reading was not a finite number"},
     {exitcode::SettingsNotStored, "values of the session could not be stored in the settings file"},
     {exitcode::TraceIncomplete, "the port trace could not be written completely"},
+    {exitcode::NoDisplay, "no display to show the window on"},
 };
 } // namespace
 

@@ -43,6 +43,7 @@ constexpr int LinkFailed = 8;
 constexpr int ReadingNotFinite = 9;
 constexpr int SettingsNotStored = 10;
 constexpr int TraceIncomplete = 11;
+constexpr int NoDisplay = 12;
 } // namespace exitcode
 
 struct ExitStatus {

@@ -144,6 +144,18 @@ void Reader::parseEEPROM()
 
 void Reader::storePort(std::int16_t port) { settings_.setPort(port); }
 
+void Reader::setBase(std::int16_t base)
+{
+    if (base != state.base && (state.LED || state.buzzer)) {
+        if (state.LED)
+            head.LedOff();
+        if (state.buzzer)
+            head.buzzerOff();
+        emit headOutputsOff();
+    }
+    state.base = base;
+}
+
 void Reader::readingNotFinite(double value)
 {
     showMessage(QStringLiteral("A reading came out as %1, which is no usable number: the head's gain %2 "

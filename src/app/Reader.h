@@ -80,7 +80,10 @@ public:
 
     // PortDialogHost
     std::int16_t base() const override { return state.base; }
-    void setBase(std::int16_t base) override { state.base = base; }
+    // A new address: the LED and the buzzer of the card at the old one are
+    // switched off first (they would stay on there, and the next write of
+    // the control byte would carry them to the new card).
+    void setBase(std::int16_t base) override;
     int testHead(std::int16_t testPort) override { return head.testHead(testPort); }
     void storePort(std::int16_t port) override;
 
@@ -100,6 +103,7 @@ signals:
     void readingTaken(double absorbance); // a reading is taken; label A is set next
     void readingDone();                  // the reading has ended and label A is set
     void converterTimedOut();            // before the time-out is reported
+    void headOutputsOff();               // LED and buzzer off before a change of port
 
 private:
     void selectWavelength(bool secondary);

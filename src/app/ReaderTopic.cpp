@@ -49,6 +49,27 @@ std::optional<int> wholeNumber(const QString& text)
             return std::nullopt;
     return t.toInt();
 }
+
+// A PUT of the LED: off ("0"), on ("1"), or lit for a time ("5000", "1ms").
+struct LedPut {
+    enum Kind { Off, On, Timed } kind;
+    int ms = 0;
+};
+std::optional<LedPut> ledPut(const QString& text)
+{
+    QString t = text.trimmed();
+    const bool unit = t.endsWith(QLatin1String("ms"));
+    if (unit)
+        t.chop(2);
+    const std::optional<int> n = wholeNumber(t);
+    if (!n || *n > ReaderTopic::kMaxLedMs)
+        return std::nullopt;
+    if (unit)
+        return *n >= 1 ? std::optional(LedPut{LedPut::Timed, *n}) : std::nullopt;
+    if (*n <= 1)
+        return LedPut{*n == 1 ? LedPut::On : LedPut::Off}; // from 2 (kMinLedMs) on, a time
+    return LedPut{LedPut::Timed, *n};
+}
 } // namespace
 
 const QStringList& ReaderTopic::itemNames()
@@ -73,6 +94,22 @@ ReaderTopic::ReaderTopic(Reader& reader, QObject* parent)
     beepTimer_.setSingleShot(true);
     beepTimer_.setTimerType(Qt::PreciseTimer); // never ends a beep early
     connect(&beepTimer_, &QTimer::timeout, this, [this] { whenHeadFree([this] { endBeep(); }); });
+    ledTimer_.setSingleShot(true);
+    ledTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&ledTimer_, &QTimer::timeout, this, [this] {
+        whenHeadFree([this] {
+            if (reader_ && reader_->state.LED && !ledTimer_.isActive())
+                setLed(false);
+        });
+    });
+    // The program switched both off at the old card before a change of port.
+    connect(&reader, &Reader::headOutputsOff, this, [this] {
+        ledTimer_.stop();
+        beepTimer_.stop();
+        ledOwners_.clear();
+        setIfChanged(kLed, flag(false));
+        setIfChanged(kBeep, QStringLiteral("0"));
+    });
 
     connect(&reader, &Reader::identityRead, this, &ReaderTopic::onIdentityRead);
     connect(&reader, &Reader::headTested, this, &ReaderTopic::onHeadTested);
@@ -218,15 +255,24 @@ PutResult ReaderTopic::putFrom(LinkClient client, const QString& item, const QSt
         return orderZero(text);
 
     if (item == kLed) {
-        const QString t = text.trimmed();
-        if (t != QLatin1String("1") && t != QLatin1String("0"))
-            return badValue(item, text, QStringLiteral("1 or 0"));
-        const bool on = t == QLatin1String("1");
-        whenHeadFree([this, on, client] {
-            if (on)
-                ledOwners_.insert(client);
-            setLed(on);
-        });
+        const std::optional<LedPut> value = ledPut(text);
+        if (!value)
+            return badValue(item, text,
+                            QStringLiteral("1 (on while connected), 0, or a time lit of %1..%2 ms, "
+                                           "also written 1ms..%2ms")
+                                .arg(kMinLedMs)
+                                .arg(kMaxLedMs));
+        if (value->kind != LedPut::Timed) {
+            const bool on = value->kind == LedPut::On;
+            whenHeadFree([this, on, client] {
+                ledTimer_.stop();
+                if (on)
+                    ledOwners_.insert(client);
+                setLed(on);
+            });
+        } else {
+            whenHeadFree([this, ms = value->ms] { lightLedFor(ms); });
+        }
         return {};
     }
 
@@ -281,8 +327,16 @@ void ReaderTopic::setLed(bool on)
     } else {
         reader_->head.LedOff();
         ledOwners_.clear();
+        ledTimer_.stop();
     }
     setIfChanged(kLed, flag(on));
+}
+
+void ReaderTopic::lightLedFor(int ms)
+{
+    ledOwners_.clear(); // the time decides now, not a client
+    setLed(true);
+    ledTimer_.start(ms);
 }
 
 void ReaderTopic::startBeep(int ms)

@@ -8,8 +8,9 @@
 // button are sensed (one status read) after each reading only while a client
 // links to either of them, and when a client GETs or links one of them or
 // PUTs a zero; the LED changes only on a client's PUT and when the last client
-// that switched it on disconnects; a beep sounds for its time (at most 2 s),
-// also when the client that asked for it is gone.
+// that switched it on disconnects, or when the time a client gave it runs out;
+// a beep sounds for its time (at most 2 s), also when the client that asked
+// for it is gone.
 //
 // At each zero, zeroStatus is set first, then zero, then zeroTime, all in the
 // same turn: a client that sees a new zeroTime finds its zeroStatus set.
@@ -33,12 +34,18 @@ public:
     static const QStringList& itemNames();
     static constexpr int kMinBeepMs = 10;
     static constexpr int kMaxBeepMs = 2000;
+    // A lit LED's time: a bare number from 2 ms (1 is "on"), or 1ms and up.
+    static constexpr int kMinLedMs = 2;
+    static constexpr int kMaxLedMs = 600000;
 
     explicit ReaderTopic(Reader& reader, QObject* parent = nullptr);
     ~ReaderTopic() override;
 
-    // led: "1" / "0"; beep: milliseconds 10..2000, a new beep replacing one
-    // that sounds; zero: "1" orders a zero as Setup > Zero does, refused with
+    // led: "1" on while the client that put it stays connected, "0" off, a
+    // number of milliseconds (2..600000, or 1ms..600000ms) lit that long,
+    // also when its client has gone; each put replaces what the LED did
+    // before. beep: milliseconds 10..2000, a new beep replacing one that
+    // sounds. zero: "1" orders a zero as Setup > Zero does, refused with
     // BUSY while a zero is ordered or taken, the filter check runs or the
     // sensor (read once for it) sees a dosimeter. Other items: NOT_SUPPORTED;
     // before the head has passed its test at start: NOT_READY.
@@ -61,6 +68,7 @@ private:
     void whenHeadFree(std::function<void()> change);
     void runDeferred();
     void setLed(bool on);
+    void lightLedFor(int ms);
     void startBeep(int ms);
     void endBeep();
 
@@ -81,6 +89,7 @@ private:
     QHash<LinkClient, QSet<QString>> sensingLinks_; // links to dosimeter / button, by client
     QSet<LinkClient> ledOwners_;  // clients that switched the LED on since it was last off
     QTimer beepTimer_;
+    QTimer ledTimer_;
     QList<std::function<void()>> deferred_;
 };
 

@@ -4,6 +4,8 @@
 #include "app/Program.h"
 #include "app/ProgramEnd.h"
 #include "app/PrivilegedStart.h"
+#include "core/StandardStreams.h"
+#include "ui/DisplayCheck.h"
 
 #include <QApplication>
 #include <csignal>
@@ -14,6 +16,9 @@ using namespace kalvor;
 
 int main(int argc, char** argv)
 {
+    // Before the ports, the lock or any other file is opened.
+    reopenClosedStandardStreams();
+
     QString privilegeWhy;
     if (!startPrivileged(argc, argv, &privilegeWhy)) {
         std::fprintf(stderr, "%s\n", privilegeWhy.toLocal8Bit().constData());
@@ -46,10 +51,17 @@ int main(int argc, char** argv)
     }
 
     const bool gui = command.wantsWindow();
+    const QString noDisplayHint = QStringLiteral(
+        "Start KALVOR in the desktop session (or through ssh -X); kalvor --check tests card and head without a window.");
     std::unique_ptr<QCoreApplication> app;
-    if (gui)
+    if (gui) {
+        if (const std::optional<QString> why = missingDisplay(argc, argv)) {
+            std::fprintf(stderr, "%s\n", noDisplayReport("kalvor", *why, noDisplayHint).toLocal8Bit().constData());
+            return exitcode::NoDisplay;
+        }
+        DisplayGuard guard("kalvor", exitcode::NoDisplay, noDisplayHint);
         app = std::make_unique<QApplication>(argc, argv);
-    else
+    } else
         app = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("KALVOR"));
     if (gui)

@@ -72,7 +72,7 @@ struct Parser {
             "Exit status: 0 done (verify: the store is intact), 1 verify found damage, a kept head that\n"
             "does not match or a report not as issued, export or report failed, a fit was refused or a\n"
             "calibration verification failed, 2 usage error, 3 another kalvor-batch window is open,\n"
-            "4 the record store cannot be opened."));
+            "4 the record store cannot be opened, 5 no display to open the window on."));
         p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         p.addPositionalArgument(QStringLiteral("command"), QStringLiteral("A command (optional; see above)."), QStringLiteral("[command]"));
         for (const QCommandLineOption* o : {&batch, &op, &lot, &ids, &prefix, &first, &irradiated, &limits, &guardBand, &readings, &band, &timeout, &dailyCheck, &csv, &from, &to, &raw, &expect, &at, &report, &store, &socket, &help, &version})

@@ -24,6 +24,7 @@ inline constexpr int Failed = 1;          // verify: the chain or the file is da
 inline constexpr int Usage = 2;
 inline constexpr int AlreadyRunning = 3;  // another batch window of this user is open
 inline constexpr int StoreError = 4;      // the record store cannot be opened
+inline constexpr int NoDisplay = 5;       // the window has no display to open on
 } // namespace exitcode
 
 struct CommandLine {

@@ -10,7 +10,9 @@
 #include "core/MessageSink.h"
 #include "core/PrintableText.h"
 #include "report/ReportCommand.h"
+#include "core/StandardStreams.h"
 #include "ui/BoxMessageSink.h"
+#include "ui/DisplayCheck.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -23,6 +25,7 @@ using namespace kalvor::batch;
 
 int main(int argc, char** argv)
 {
+    reopenClosedStandardStreams();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -78,7 +81,15 @@ int main(int argc, char** argv)
         }
     }
 
+    const QString noDisplayHint =
+        QStringLiteral("Start kalvor-batch in the desktop session; export and verify need no display.");
+    if (const std::optional<QString> why = missingDisplay(argc, argv)) {
+        std::fprintf(stderr, "%s\n", qPrintable(noDisplayReport("kalvor-batch", *why, noDisplayHint)));
+        return exitcode::NoDisplay;
+    }
+    std::optional<DisplayGuard> guard(std::in_place, "kalvor-batch", exitcode::NoDisplay, noDisplayHint);
     QApplication app(argc, argv);
+    guard.reset();
     QApplication::setApplicationName(QStringLiteral("kalvor-batch"));
     QApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(KALVOR_DESKTOP_ID));

@@ -19,15 +19,17 @@ namespace kalvor {
 
 namespace {
 const QString kSection = QStringLiteral("Properties");
+const QString kSimulatedSection = QStringLiteral("Simulated");
 
-QString fullKey(const QString& key) { return kSection + QLatin1Char('/') + key; }
+QString fullKey(const QString& section, const QString& key) { return section + QLatin1Char('/') + key; }
+QString fullKey(const QString& key) { return fullKey(kSection, key); }
 } // namespace
 
-SettingsError::SettingsError(const QString& k, const QString& v, const QString& f)
+SettingsError::SettingsError(const QString& k, const QString& v, const QString& f, const QString& sec)
     : std::runtime_error(QStringLiteral("setting %1 = \"%2\" in %3 is not a valid number")
                              .arg(k, v, f)
                              .toStdString()),
-      key(k), value(v), file(f)
+      key(k), value(v), file(f), section(sec)
 {
 }
 
@@ -55,12 +57,12 @@ QString SettingsError::report() const
                              ? QStringLiteral(" (a head's last good zero is a positive number of volts, such as 1.2)")
                              : QString();
     return QStringLiteral("KALVOR cannot start: the setting \"%1\" holds \"%2\", which is not "
-                          "a valid number%4.\nSettings file: %3 (section [Properties]).\n"
+                          "a valid number%4.\nSettings file: %3 (section [%5]).\n"
                           "Correct or remove that line and start KALVOR again; nothing was written.")
-        .arg(printableText(key), printableText(value), printableText(file), hint);
+        .arg(printableText(key), printableText(value), printableText(file), hint, section);
 }
 
-SettingsStore::SettingsStore() : SettingsStore(defaultFilePath(), systemFilePaths()) {}
+SettingsStore::SettingsStore(Session session) : SettingsStore(defaultFilePath(), systemFilePaths(), session) {}
 
 namespace {
 const QString& checkedReadable(const QString& path)
@@ -71,8 +73,9 @@ const QString& checkedReadable(const QString& path)
 }
 } // namespace
 
-SettingsStore::SettingsStore(const QString& filePath, const QStringList& defaultFiles)
-    : settings_(std::make_unique<QSettings>(checkedReadable(filePath), QSettings::IniFormat))
+SettingsStore::SettingsStore(const QString& filePath, const QStringList& defaultFiles, Session session)
+    : section_(session == Session::Simulated ? kSimulatedSection : kSection),
+      settings_(std::make_unique<QSettings>(checkedReadable(filePath), QSettings::IniFormat))
 {
     for (const QString& file : defaultFiles)
         defaults_.push_back(std::make_unique<QSettings>(checkedReadable(file), QSettings::IniFormat));
@@ -135,26 +138,34 @@ QStringList SettingsStore::systemFilePaths()
 
 QString SettingsStore::filePath() const { return settings_->fileName(); }
 
-const QSettings* SettingsStore::holder(const QString& key) const
+SettingsStore::Holder SettingsStore::holder(const QString& key) const
 {
-    if (settings_->contains(fullKey(key)))
-        return settings_.get();
+    if (settings_->contains(fullKey(section_, key)))
+        return {settings_.get(), section_};
+    if (section_ != kSection && settings_->contains(fullKey(key)))
+        return {settings_.get(), kSection};
     for (const auto& d : defaults_)
         if (d->contains(fullKey(key)))
-            return d.get();
-    return nullptr;
+            return {d.get(), kSection};
+    return {};
+}
+
+QString SettingsStore::sectionOf(const QString& key) const
+{
+    const Holder h = holder(key);
+    return h.settings ? h.section : section_;
 }
 
 QString SettingsStore::sourceOf(const QString& key) const
 {
-    const QSettings* s = holder(key);
-    return (s ? s : settings_.get())->fileName();
+    const Holder h = holder(key);
+    return (h.settings ? h.settings : settings_.get())->fileName();
 }
 
 QString SettingsStore::readSetting(const QString& key, const QString& defaultValue) const
 {
-    const QSettings* s = holder(key);
-    const QVariant v = s ? s->value(fullKey(key)) : QVariant();
+    const Holder h = holder(key);
+    const QVariant v = h.settings ? h.settings->value(fullKey(h.section, key)) : QVariant();
     if (!v.isValid())
         return defaultValue;
     // A value with a comma reads back as a list from an INI file; join it again.
@@ -165,21 +176,47 @@ QString SettingsStore::readSetting(const QString& key, const QString& defaultVal
 
 void SettingsStore::writeSetting(const QString& key, const QString& value)
 {
-    const QSettings* s = holder(key);
-    if (s && s != settings_.get() && readSetting(key, {}) == value)
+    const Holder h = holder(key);
+    if (h.settings && (h.settings != settings_.get() || h.section != section_) && readSetting(key, {}) == value)
         return;
-    settings_->setValue(fullKey(key), value);
+    settings_->setValue(fullKey(section_, key), value);
     written_.insert(key, value);
 }
 
-bool SettingsStore::contains(const QString& key) const { return holder(key) != nullptr; }
+bool SettingsStore::contains(const QString& key) const { return holder(key).settings != nullptr; }
 
-void SettingsStore::sync() { settings_->sync(); }
+void SettingsStore::sync()
+{
+    if (!written_.isEmpty())
+        createPrivately();
+    settings_->sync();
+}
+
+void SettingsStore::createPrivately() const
+{
+    const QString path = filePath();
+    if (QFileInfo::exists(path))
+        return; // the user's file, as the user keeps it
+    // Each missing folder 0700, then the empty file 0600; QSettings keeps the
+    // mode of the file it replaces.
+    QStringList missing;
+    for (QDir dir = QFileInfo(path).dir(); !dir.exists() && !dir.isRoot(); dir.setPath(QFileInfo(dir.path()).path()))
+        missing.prepend(dir.path());
+    for (const QString& folder : std::as_const(missing))
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) == 0)
+            ::chmod(QFile::encodeName(folder).constData(), 0700); // mkdir applied the umask
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600); // open() applied the umask
+        ::close(fd);
+    }
+}
 
 namespace {
-QString storedText(const QSettings& s, const QString& key)
+QString storedText(const QSettings& s, const QString& section, const QString& key)
 {
-    const QVariant v = s.value(fullKey(key));
+    const QVariant v = s.value(fullKey(section, key));
     if (!v.isValid())
         return QString();
     if (v.userType() == QMetaType::QStringList)
@@ -213,7 +250,8 @@ QStringList SettingsStore::lostValues() const
     if (fd >= 0)
         onDisk = std::make_unique<QSettings>(byDescriptor, QSettings::IniFormat);
     for (auto it = written_.cbegin(); it != written_.cend(); ++it) {
-        if (!onDisk || !onDisk->contains(fullKey(it.key())) || storedText(*onDisk, it.key()) != it.value())
+        if (!onDisk || !onDisk->contains(fullKey(section_, it.key()))
+            || storedText(*onDisk, section_, it.key()) != it.value())
             lost << it.key() + QLatin1Char('=') + it.value();
     }
     onDisk.reset();
@@ -259,7 +297,7 @@ std::int16_t SettingsStore::port() const
     const QString text = readSetting(keys::Port, QStringLiteral("0"));
     const auto v = parseInt16(text);
     if (!v)
-        throw SettingsError(keys::Port, text, sourceOf(keys::Port));
+        throw SettingsError(keys::Port, text, sourceOf(keys::Port), sectionOf(keys::Port));
     return *v;
 }
 
@@ -269,7 +307,7 @@ float readSingle(const SettingsStore& s, const QString& key)
     const QString text = s.readSetting(key, QStringLiteral("100"));
     const auto v = SettingsStore::parseNumber(text);
     if (!v || std::fabs(*v) > std::numeric_limits<float>::max())
-        throw SettingsError(key, text, s.sourceOf(key));
+        throw SettingsError(key, text, s.sourceOf(key), s.sectionOf(key));
     return static_cast<float>(*v);
 }
 } // namespace
@@ -279,11 +317,11 @@ float SettingsStore::screenTop() const { return readSingle(*this, keys::ScreenTo
 
 QString SettingsStore::display() const { return readSetting(keys::Display, QStringLiteral("Primary")); }
 
-double SettingsStore::positiveNumber(const QString& key, const QString& text, const QString& file)
+double SettingsStore::positiveNumber(const QString& key, const QString& text, const QString& file) const
 {
     const auto v = parseNumber(text);
     if (!v || *v <= 0 || !std::isnormal(*v))
-        throw SettingsError(key, text, file);
+        throw SettingsError(key, text, file, sectionOf(key));
     return *v;
 }
 

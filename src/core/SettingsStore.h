@@ -6,6 +6,15 @@
 // default). A key in the user's file wins; the system files are only read.
 // Values are text; numbers are written in the C locale and read accepting
 // either decimal separator.
+//
+// A session on the simulated reader keeps what it stores in section
+// [Simulated] of the same file: it reads its values there first, then in
+// [Properties] and the system files, and writes only there, so trying the
+// simulator never changes the card's port or a head's gain.
+//
+// The file and any folder the store makes for it are private to the user
+// (0600, 0700) whatever the umask: a file made read-only by the umask would
+// lose every later session's values.
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -32,10 +41,12 @@ inline const QString ZeroSNPrefix = QStringLiteral("ZeroSN");
 // an empty key) a settings file that cannot be read at all.
 class SettingsError : public std::runtime_error {
 public:
-    SettingsError(const QString& key, const QString& value, const QString& file);
+    SettingsError(const QString& key, const QString& value, const QString& file,
+                  const QString& section = QStringLiteral("Properties"));
     static SettingsError unreadable(const QString& file, const QString& reason);
     QString key, value, file;
-    QString reason; // why the file cannot be read; empty for a bad value
+    QString section; // the section that holds the bad value
+    QString reason;  // why the file cannot be read; empty for a bad value
     // For the user; control characters in key, value and file name are
     // shown escaped (\xHH), so nothing of the report is cut off or hidden.
     QString report() const;
@@ -47,12 +58,17 @@ private:
 
 class SettingsStore {
 public:
-    SettingsStore();  // the user's settings file over the system-wide defaults
+    // Whose values: those of the card, or a simulated session's own.
+    enum class Session { Card, Simulated };
+
+    // The user's settings file over the system-wide defaults.
+    explicit SettingsStore(Session session = Session::Card);
     // defaultFiles: read-only defaults, the first that holds a key gives it.
     // A file (the user's or a default) that exists but cannot be read as one
     // (no permission, a folder, a FIFO, a device) throws
     // SettingsError::unreadable before anything reads it, and is left as it is.
-    explicit SettingsStore(const QString& filePath, const QStringList& defaultFiles = {});
+    explicit SettingsStore(const QString& filePath, const QStringList& defaultFiles = {},
+                           Session session = Session::Card);
     ~SettingsStore();
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
@@ -63,6 +79,8 @@ public:
     // The file the value of `key` comes from: a system file when only the
     // defaults hold it, else the user's file.
     QString sourceOf(const QString& key) const;
+    // The section that value comes from ("Properties" or "Simulated").
+    QString sectionOf(const QString& key) const;
 
     // The raw services: absent key gives the default. A write of the value the
     // system defaults already give, to a key the user's file does not hold, is
@@ -110,10 +128,18 @@ public:
     static std::optional<std::int16_t> parseInt16(const QString& text);
 
 private:
-    const QSettings* holder(const QString& key) const;
+    // The file and section whose value of `key` counts; null when none holds it.
+    struct Holder {
+        const QSettings* settings = nullptr;
+        QString section;
+    };
+    Holder holder(const QString& key) const;
+    // Makes the file (and its folders) private to the user before its first store.
+    void createPrivately() const;
     // `text` of `key` as a positive, finite, normal number, else SettingsError naming `file`.
-    static double positiveNumber(const QString& key, const QString& text, const QString& file);
+    double positiveNumber(const QString& key, const QString& text, const QString& file) const;
 
+    QString section_; // where this session's values are written
     std::unique_ptr<QSettings> settings_;
     std::vector<std::unique_ptr<QSettings>> defaults_;
     QMap<QString, QString> written_; // every value written by this program, the last one per key

@@ -6,11 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace kalvor {
 
@@ -23,6 +25,26 @@ QString userName(uid_t uid)
     if (const passwd* pw = ::getpwuid(uid))
         return QString::fromLocal8Bit(pw->pw_name);
     return QStringLiteral("id %1").arg(uid);
+}
+
+QString groupName(gid_t gid)
+{
+    if (const group* gr = ::getgrgid(gid))
+        return QString::fromLocal8Bit(gr->gr_name);
+    return QStringLiteral("id %1").arg(gid);
+}
+
+bool isMemberOf(gid_t gid)
+{
+    if (::getegid() == gid)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(size_t(count > 0 ? count : 0));
+    if (count > 0 && ::getgroups(count, groups.data()) == count)
+        for (gid_t g : groups)
+            if (g == gid)
+                return true;
+    return false;
 }
 
 int openNoFollow(const QByteArray& path, int flags, mode_t mode = 0)
@@ -43,7 +65,8 @@ QString describeHolder(pid_t pid)
     struct stat st {};
     const QByteArray proc = QByteArray("/proc/") + QByteArray::number(qint64(pid));
     if (::stat(proc.constData(), &st) != 0)
-        return QStringLiteral("process %1").arg(pid);
+        return QStringLiteral("process %1, whose user cannot be seen here (/proc hides the processes "
+                              "of other users)").arg(pid);
     return QStringLiteral("process %1 of user %2").arg(pid).arg(userName(st.st_uid));
 }
 
@@ -54,7 +77,8 @@ QString CardLock::path()
     return QStringLiteral("/run/lock/kalvor.lock");
 }
 
-std::optional<CardLock> CardLock::acquire(const QString& lockPath, Status* status, QString* why)
+std::optional<CardLock> CardLock::acquire(const QString& lockPath, Status* status, QString* why,
+                                          const QByteArray& groupOfUsers)
 {
     auto failed = [&](Status s, const QString& text) -> std::optional<CardLock> {
         if (status)
@@ -65,10 +89,14 @@ std::optional<CardLock> CardLock::acquire(const QString& lockPath, Status* statu
     };
     const QByteArray path = QFile::encodeName(lockPath);
 
-    // Made here: then it gets its mode whatever the umask. An existing file is
-    // opened as it is, for reading only when it belongs to another user.
+    // Made here (no tmpfiles.d made it at boot): then it gets its group and
+    // mode whatever the umask. An existing file is opened as it is, for
+    // reading only when it belongs to another user.
+    const group* users = ::getgrnam(groupOfUsers.constData());
+    const std::optional<gid_t> usersGid =
+        users && isMemberOf(users->gr_gid) ? std::optional<gid_t>(users->gr_gid) : std::nullopt;
     bool created = true;
-    int fd = openNoFollow(path, O_RDWR | O_CREAT | O_EXCL, 0644);
+    int fd = openNoFollow(path, O_RDWR | O_CREAT | O_EXCL, usersGid ? 0660 : 0644);
     if (fd < 0 && errno == EEXIST) {
         created = false;
         fd = openNoFollow(path, O_RDWR);
@@ -84,6 +112,13 @@ std::optional<CardLock> CardLock::acquire(const QString& lockPath, Status* statu
                           QStringLiteral("the card lock %1 is a symbolic link, which KALVOR never follows. "
                                          "Remove it (sudo rm %1) and start KALVOR again.")
                               .arg(lockPath));
+        // The package's lock: root:kalvor 0660, for the members of kalvor only.
+        if (exists && err == EACCES && (st.st_mode & 0060) == 0060 && !isMemberOf(st.st_gid))
+            return failed(Status::Failed,
+                          QStringLiteral("only the members of group %2 may use the card, and you are not one "
+                                         "(the card lock %1 is of group %2). An administrator adds you with "
+                                         "sudo adduser %3 %2; then log in again.")
+                              .arg(lockPath, groupName(st.st_gid), userName(::geteuid())));
         if (exists)
             return failed(Status::Failed, QStringLiteral("the card lock %1 (of user %2, mode %3) cannot be "
                                                          "opened: %4. Remove it (sudo rm %1) when no KALVOR "
@@ -102,8 +137,11 @@ std::optional<CardLock> CardLock::acquire(const QString& lockPath, Status* statu
                       QStringLiteral("the card lock %1 is not a plain file (of one link); remove it "
                                      "(sudo rm %1) when no KALVOR runs, and start KALVOR again.")
                           .arg(lockPath));
-    if (created)
-        ::fchmod(fd, 0644); // open() applied the umask
+    if (created) {
+        if (usersGid)
+            (void)!::fchown(fd, uid_t(-1), *usersGid);
+        ::fchmod(fd, usersGid ? 0660 : 0644); // open() applied the umask
+    }
 
     int rc;
     do
@@ -116,12 +154,18 @@ std::optional<CardLock> CardLock::acquire(const QString& lockPath, Status* statu
         struct flock probe {};
         probe.l_type = F_WRLCK;
         probe.l_whence = SEEK_SET;
+        // No process to name: a holder in another PID namespace (a
+        // container; the kernel gives its id as 0), or one that took the lock
+        // without the record lock KALVOR adds.
         const QString holder = ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK
                                    ? describeHolder(probe.l_pid)
                                    : QString();
-        return failed(Status::Busy, holder.isEmpty()
-                                        ? QStringLiteral("another KALVOR drives the card")
-                                        : QStringLiteral("another KALVOR drives the card (%1)").arg(holder));
+        return failed(Status::Busy,
+                      holder.isEmpty()
+                          ? QStringLiteral("the card lock %1 is held by a process that cannot be named from here "
+                                           "(one in another container, or a program other than KALVOR)")
+                                .arg(lockPath)
+                          : QStringLiteral("another KALVOR drives the card (%1)").arg(holder));
     }
     struct flock mark {};
     mark.l_type = F_RDLCK;

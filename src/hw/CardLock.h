@@ -1,10 +1,14 @@
 #pragma once
 // One card, one program: a system-wide lock that a program driving the card
 // on the bus holds for its whole life, taken before its first port access.
-// It is an flock() on /run/lock/kalvor.lock (created 0644 so that every user
-// can open it, never through a symbolic link). The holder also keeps a shared
-// record lock on the file, so that a refused copy can ask the kernel which
-// process holds it. The kernel drops both when the holder ends in any way.
+// It is an flock() on /run/lock/kalvor.lock, never opened through a symbolic
+// link. The Debian package has it made at boot as root:kalvor 0660
+// (tmpfiles.d), so that only the members of group kalvor can hold it. Where
+// it is missing, the program makes it: 0660 in group kalvor when the user is
+// a member, else 0644 (an install without the group, where every user may
+// use the card). The holder also keeps a shared record lock on the file, so
+// that a refused copy can ask the kernel which process holds it. The kernel
+// drops both when the holder ends in any way.
 #include <QString>
 #include <optional>
 #include <sys/types.h>
@@ -22,8 +26,10 @@ public:
     static QString path();
 
     // On Busy or Failed returns nothing, and *why says what happened (for
-    // Busy: who holds the card, as far as can be told).
-    static std::optional<CardLock> acquire(const QString& path, Status* status, QString* why);
+    // Busy: who holds the card, as far as can be told). `group` is the group
+    // of the card's users.
+    static std::optional<CardLock> acquire(const QString& path, Status* status, QString* why,
+                                           const QByteArray& group = "kalvor");
 
     CardLock(CardLock&& other) noexcept;
     CardLock& operator=(CardLock&& other) noexcept;

@@ -24,6 +24,7 @@ QString failure(const char* call, int error)
     facts.error = error;
     facts.hasRawIo = hasRawIoCapability();
     facts.lockdown = kernelLockdown();
+    describeDevPort(&facts);
     return portAccessReport(facts);
 }
 } // namespace

@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <grp.h>
 #include <linux/capability.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -37,8 +39,18 @@ PortAccessCause portAccessCause(const PortAccessFacts& f)
 
 QString portAccessReport(const PortAccessFacts& f)
 {
+    const bool devPort = std::strcmp(f.call, "/dev/port") == 0;
+    const QString route = devPort ? QStringLiteral("This kernel offers no ioperm, so KALVOR reaches the ports "
+                                                   "through /dev/port.\n")
+                                  : QString();
     const QString head = QStringLiteral("KALVOR cannot reach the BRENIK card: %1 failed for I/O ports 0x100..0x3E3 (%2).\n")
-                             .arg(QString::fromLatin1(f.call), QString::fromLocal8Bit(std::strerror(f.error)));
+                             .arg(QString::fromLatin1(f.call), QString::fromLocal8Bit(std::strerror(f.error)))
+                         + route;
+    // Through /dev/port the capability is not enough: the device must open too.
+    const QString deviceAccess =
+        devPort ? QStringLiteral("\nThrough /dev/port the user also needs read and write access to it: the Debian "
+                                 "package's udev rule gives it to group kalvor.")
+                : QString();
     const QString simulate = QStringLiteral("\nTo run without hardware, start it with --simulate.");
     switch (portAccessCause(f)) {
     case PortAccessCause::NoDevPort:
@@ -53,7 +65,7 @@ QString portAccessReport(const PortAccessFacts& f)
                                 "    sudo setcap cap_sys_rawio+ep \"$(command -v kalvor)\"\n"
                                 "(the program drops the capability right after it has the ports; the Debian package "
                                 "sets it up, and reinstalling it restores it), or start it as root.")
-               + simulate;
+               + deviceAccess + simulate;
     case PortAccessCause::KernelRefused: {
         const QString mode = activeLockdownMode(f.lockdown);
         const QString refused = QStringLiteral(
@@ -74,11 +86,22 @@ QString portAccessReport(const PortAccessFacts& f)
                      .arg(state)
                + simulate;
     }
-    case PortAccessCause::NoFileAccess:
+    case PortAccessCause::NoFileAccess: {
+        const QString device =
+            f.devPortGroup.isEmpty()
+                ? QStringLiteral("/dev/port")
+                : QStringLiteral("/dev/port (group %1, mode %2)")
+                      .arg(f.devPortGroup)
+                      .arg(f.devPortMode, 4, 8, QLatin1Char('0'));
         return head
-               + QStringLiteral("The user may not open /dev/port. Port access needs read and write access to "
-                                "/dev/port and the CAP_SYS_RAWIO capability; start KALVOR as root, or give it both.")
+               + QStringLiteral("The user may not open %1. The Debian package's udev rule "
+                                "(/lib/udev/rules.d/60-kalvor.rules) gives it to group kalvor, mode 0660: be a "
+                                "member (sudo adduser USER kalvor, then log in again). Where the device is not of "
+                                "group kalvor yet, apply the rule with sudo udevadm trigger --action=change "
+                                "--sysname-match=port.")
+                     .arg(device)
                + simulate;
+    }
     case PortAccessCause::Other:
         break;
     }
@@ -94,6 +117,16 @@ bool hasRawIoCapability()
     if (::syscall(SYS_capget, &header, data) != 0)
         return false;
     return data[CAP_TO_INDEX(CAP_SYS_RAWIO)].effective & CAP_TO_MASK(CAP_SYS_RAWIO);
+}
+
+void describeDevPort(PortAccessFacts* facts)
+{
+    struct stat st {};
+    if (::stat("/dev/port", &st) != 0)
+        return;
+    facts->devPortMode = st.st_mode & 07777;
+    const group* gr = ::getgrgid(st.st_gid);
+    facts->devPortGroup = gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(st.st_gid);
 }
 
 QString kernelLockdown()

@@ -5,6 +5,8 @@
 
 #include <QLoggingCategory>
 
+#include <poll.h>
+
 namespace kalvor {
 
 namespace {
@@ -56,6 +58,19 @@ void LinkConnection::shutdown()
     idleTimer_.stop();
     socket_->disconnect(this);
     socket_->abort();
+}
+
+bool LinkConnection::endIfPeerGone()
+{
+    if (gone_)
+        return true;
+    pollfd peer{socket_->descriptor(), POLLIN, 0};
+    if (peer.fd < 0 || ::poll(&peer, 1, 0) != 1 || !(peer.revents & POLLHUP))
+        return false;
+    // All it sent is there to read; each turn reads a chunk of it.
+    for (int turn = 0; turn < 1024 && !gone_ && !closing_; ++turn)
+        onReadyRead();
+    return gone_;
 }
 
 // ---- writing ----------------------------------------------------------------

@@ -35,6 +35,10 @@ public:
     void notify(int topicIndex, int itemIndex);
     // Ends the connection at once and without signals (the server is closing).
     void shutdown();
+    // When the client has closed its connection (not only its writing side),
+    // handles what it sent and ends now, as the event loop would when it
+    // comes to it; returns whether the connection is over.
+    bool endIfPeerGone();
 
 signals:
     // The connection is over (peer gone, QUIT, or cut off); emitted once.

@@ -401,12 +401,40 @@ QByteArray itemsLine(const QString& topic, const QStringList& items)
 
 namespace {
 
-// "<topic> <item> <seq> <time> "<text>"" and the line end: what VALUE and UPDATE share.
+// The quoted value cut to at most `room` bytes, quotes included, ending in
+// "..." inside the quotes when cut; never inside an escape or a UTF-8 sequence.
+QByteArray quoteWithin(const QString& text, qsizetype room)
+{
+    QByteArray quoted = quote(text);
+    if (quoted.size() <= room)
+        return quoted;
+    static constexpr QByteArrayView kCut = "...";
+    const qsizetype limit = qMax<qsizetype>(room - 2 - kCut.size(), 0);
+    qsizetype keep = 1; // after the opening quote
+    while (keep < quoted.size() - 1) {
+        const auto c = static_cast<unsigned char>(quoted[keep]);
+        qsizetype length = 1;
+        if (c == '\\')
+            length = quoted[keep + 1] == 'x' ? 4 : 2;
+        else if (c >= 0xC0)
+            length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        if (keep - 1 + length > limit)
+            break;
+        keep += length;
+    }
+    quoted.truncate(keep);
+    return quoted + kCut.toByteArray() + '"';
+}
+
+// "<topic> <item> <seq> <time> "<text>"" and the line end: what VALUE and
+// UPDATE share. A text that would make the UPDATE line longer than
+// kMaxLineBytes is cut short and ends in "...", as error texts are.
 QByteArray valueTail(const QString& topic, const QString& item, const ItemValue& value)
 {
-    return join({topic.toUtf8(), item.toUtf8(), QByteArray::number(value.seq),
-                 formatTime(value.time).toLatin1(), quote(value.text)})
-           + '\n';
+    const QByteArray fields = join({topic.toUtf8(), item.toUtf8(), QByteArray::number(value.seq),
+                                    formatTime(value.time).toLatin1()});
+    const qsizetype room = kMaxLineBytes - qsizetype(sizeof "UPDATE") - fields.size() - 1;
+    return fields + ' ' + quoteWithin(value.text, room) + '\n';
 }
 
 QByteArray prefixed(QByteArrayView kind, const QByteArray& tail)

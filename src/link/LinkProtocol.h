@@ -75,7 +75,9 @@ QString formatTime(const QDateTime& time);
 QByteArray greetingLine();
 QByteArray topicsLine(const QStringList& topics);
 QByteArray itemsLine(const QString& topic, const QStringList& items);
-// kind is "VALUE" (answer to GET) or "UPDATE" (hot link).
+// kind is "VALUE" (answer to GET) or "UPDATE" (hot link). A text that would
+// make the line longer than kMaxLineBytes is cut at a character boundary and
+// ends in "..." (the item keeps its whole text; only the line is cut).
 QByteArray valueLine(QByteArrayView kind, const QString& topic, const QString& item,
                      const ItemValue& value);
 QByteArray changedLine(const QString& topic, const QString& item, quint64 seq);

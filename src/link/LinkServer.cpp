@@ -6,7 +6,7 @@
 #include "link/LinkSocket.h"
 
 #include <QFile>
-#include <QLocalServer>
+#include <QSocketNotifier>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -80,19 +80,77 @@ Probe probeSocketPath(const QByteArray& path, QString* why)
 } // namespace
 
 // Listens and accepts; each accepted descriptor goes to the link service as it
-// stands, to be served by a LinkSocket.
-class LinkServer::Listener final : public QLocalServer {
+// stands, to be served by a LinkSocket. (QLocalServer of Qt 6.4 stops
+// listening for good after one failed accept, such as EMFILE when the process
+// is out of descriptors.) A failed accept pauses the listening for a moment
+// and then goes on; the connection that waits stays in the kernel's backlog.
+class LinkServer::Listener final : public QObject {
 public:
-    explicit Listener(std::function<void(int)> accepted, QObject* parent)
-        : QLocalServer(parent), accepted_(std::move(accepted))
+    static constexpr int kRetryMs = 100;
+
+    Listener(std::function<void(int)> accepted, QObject* parent)
+        : QObject(parent), accepted_(std::move(accepted))
     {
+        retry_.setSingleShot(true);
+        retry_.setInterval(kRetryMs);
+        QObject::connect(&retry_, &QTimer::timeout, this, [this] {
+            if (notifier_)
+                notifier_->setEnabled(true);
+        });
     }
 
-protected:
-    void incomingConnection(quintptr socketDescriptor) override { accepted_(int(socketDescriptor)); }
+    ~Listener() override
+    {
+        delete notifier_;
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    bool listen(const QByteArray& path, QString* why)
+    {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd_ < 0)
+            return fail(why, errnoText(errno));
+        sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
+            || ::listen(fd_, SOMAXCONN) != 0)
+            return fail(why, errnoText(errno));
+        notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+        QObject::connect(notifier_, &QSocketNotifier::activated, this, [this] { acceptWaiting(); });
+        return true;
+    }
+
+    bool isListening() const { return fd_ >= 0 && notifier_; }
 
 private:
+    void acceptWaiting()
+    {
+        // A few at a time, so that a crowd does not hold up the readings.
+        for (int i = 0; i < 16; ++i) {
+            const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) {
+                accepted_(fd);
+                continue;
+            }
+            const int err = errno;
+            if (err == EAGAIN || err == EWOULDBLOCK)
+                return;
+            if (err == EINTR || err == ECONNABORTED || err == EPROTO)
+                continue; // that client is gone; others may wait
+            qCWarning(lcLink) << "link service cannot accept a connection:" << errnoText(err)
+                              << "- trying again in" << kRetryMs << "ms";
+            notifier_->setEnabled(false);
+            retry_.start();
+            return;
+        }
+    }
+
     std::function<void(int)> accepted_;
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    QTimer retry_;
 };
 
 LinkServer::LinkServer(QList<LinkTopic*> topics, QObject* parent)
@@ -147,9 +205,7 @@ bool LinkServer::listen(const QString& socketPath, QString* why)
     }
 
     auto* server = new Listener([this](int fd) { accept(fd); }, this);
-    server->setSocketOptions(QLocalServer::NoOptions);
-    if (!server->listen(socketPath)) {
-        const QString error = server->errorString();
+    if (QString error; !server->listen(path, &error)) {
         delete server;
         return fail(why, QStringLiteral("cannot listen at %1: %2").arg(socketPath, error));
     }
@@ -202,7 +258,7 @@ void LinkServer::accept(int fd)
                QStringLiteral("peer of user id %1 refused; only user id %2 may connect")
                    .arg(*peer)
                    .arg(allowed));
-    } else if (int(connections_.size()) >= limits_.maxClients) {
+    } else if (int(connections_.size()) >= limits_.maxClients && reapClosed() >= limits_.maxClients) {
         refuse(socket, "TOO_MANY_CLIENTS",
                QStringLiteral("at most %1 clients at a time").arg(limits_.maxClients));
     } else {
@@ -213,6 +269,15 @@ void LinkServer::accept(int fd)
         emit clientCountChanged(clientCount());
         c->greet();
     }
+}
+
+int LinkServer::reapClosed()
+{
+    // Clients that have closed whose end the event loop has not yet come to.
+    const std::vector<LinkConnection*> snapshot = connections_;
+    for (LinkConnection* c : snapshot)
+        c->endIfPeerGone(); // removes it from connections_ when it ends
+    return int(connections_.size());
 }
 
 void LinkServer::refuse(LinkSocket* socket, QByteArrayView code, const QString& detail)

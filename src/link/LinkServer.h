@@ -48,6 +48,8 @@ private:
     class Listener;
 
     void accept(int fd);
+    // Ends the connections whose clients have closed; returns how many are left.
+    int reapClosed();
     void refuse(LinkSocket* socket, QByteArrayView code, const QString& detail);
     void removeConnection(LinkConnection* connection);
     void onItemSet(int topicIndex, const QString& item);

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QDir>
 #include <QLocalSocket>
 
 #include <cerrno>
@@ -119,10 +120,15 @@ LinkTrust::Verdict LinkTrust::checkPeer(qintptr fd, const QString& socketPath, Q
     return Verdict::Trusted;
 }
 
-LinkTrust::Connect LinkTrust::connect(QLocalSocket& socket, const QString& socketPath,
+LinkTrust::Connect LinkTrust::connect(QLocalSocket& socket, const QString& givenPath,
                                       int timeoutMs, QString* why)
 {
     socket.abort();
+    // QLocalSocket looks for a relative name in the temp folder: the path
+    // checked and the path connected to are this one, made absolute.
+    const QString socketPath = QDir::isAbsolutePath(givenPath)
+                                   ? givenPath
+                                   : QDir::cleanPath(QDir::current().absoluteFilePath(givenPath));
     switch (checkPath(socketPath, why)) {
     case Verdict::Trusted:
         break;

@@ -217,7 +217,8 @@ TEST_F(ReaderLink, LedAndBeepDriveTheControlByteUntilTheirClientGoes)
     EXPECT_EQ(put(*c, "reader led", "1"), "OK PUT reader led");
     EXPECT_EQ(reader->state.Control, 0x22);
     EXPECT_TRUE(QTest::qWaitFor([&] { return get(*c, "simulator led") == QStringLiteral("1"); }, 1000));
-    EXPECT_EQ(put(*c, "reader led", "2"), "ERR BAD_VALUE \"2\" is no value for led (expected 1 or 0)");
+    for (const char* value : {"on", "0ms", "600001", "1.5"})
+        EXPECT_TRUE(put(*c, "reader led", value).startsWith("ERR BAD_VALUE ")) << value;
     for (const char* ms : {"9", "2001", "0.5", ""})
         EXPECT_TRUE(put(*c, "reader beep", ms).startsWith("ERR BAD_VALUE ")) << ms;
     EXPECT_FALSE(card.buzzer());
@@ -380,6 +381,34 @@ TEST_F(ReaderLink, NoiseOf15mVIsNeverScatteredAndAnUnsteadyInputIs)
     EXPECT_EQ(status(), QStringLiteral("scattered"));
     zeroNow();
     EXPECT_EQ(zeroStatus(), QStringLiteral("scattered"));
+}
+
+TEST_F(ReaderLink, ATimedLedOutlivesItsClientAndAChangeOfPortPutsTheLedOut)
+{
+    QElapsedTimer clock;
+    clock.start();
+    auto c = client();
+    EXPECT_EQ(put(*c, "reader led", "300"), "OK PUT reader led");
+    c.reset(); // gone at once, as kalvor-link put is
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 0; }, 1000));
+    EXPECT_TRUE(card.led()) << "the LED went off with its client";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !card.led(); }, 2000));
+    EXPECT_GE(clock.elapsed(), 299);
+
+    auto d = client();
+    EXPECT_EQ(get(*d, "reader led"), QStringLiteral("0"));
+    EXPECT_EQ(put(*d, "reader led", "1ms"), "OK PUT reader led"); // 1 ms, not "on"
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !card.led(); }, 500));
+
+    // Setup > Port accepts another address while the LED is lit: it goes
+    // off at the old card first.
+    EXPECT_EQ(put(*d, "reader led", "1"), "OK PUT reader led");
+    ASSERT_TRUE(card.led());
+    reader->setBase(0x280);
+    EXPECT_FALSE(card.led());
+    EXPECT_EQ(io.writesTo(0x303).back() & 0x20, 0);
+    EXPECT_EQ(get(*d, "reader led"), QStringLiteral("0"));
+    reader->setBase(0x300);
 }
 
 TEST_F(ReaderLink, WriteDuringAHeadTestIsAppliedAfterIt)

@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QSettings>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace kalvor;
 using kalvor::test::TempSettings;
@@ -198,6 +199,59 @@ TEST(SettingsStore, LostValuesAreThoseTheFileDoesNotHoldAfterTheStore)
     store.sync();
     EXPECT_EQ(store.lostValues(), (QStringList{QStringLiteral("Display=Primary"), QStringLiteral("ScreenLeft=100"),
                                                QStringLiteral("ScreenTop=1500")}));
+}
+
+TEST(SettingsStore, FileAndFolderArePrivateWhateverTheUmask)
+{
+    // Under umask 0277 a file made as the umask says is 0400: every later
+    // session could not store its values.
+    TempSettings temp;
+    const mode_t old = ::umask(0277);
+    {
+        SettingsStore store;
+        store.setPort(768);
+        store.sync();
+    }
+    ::umask(old);
+    struct stat file {}, folder {};
+    ASSERT_EQ(::stat(QFile::encodeName(temp.filePath()).constData(), &file), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(QFileInfo(temp.filePath()).path()).constData(), &folder), 0);
+    EXPECT_EQ(file.st_mode & 07777, mode_t(0600));
+    EXPECT_EQ(folder.st_mode & 07777, mode_t(0700));
+
+    SettingsStore next;
+    next.setPort(512);
+    next.sync();
+    EXPECT_TRUE(next.lostValues().isEmpty()) << str(next.lostValues().join(' '));
+    ASSERT_EQ(::stat(QFile::encodeName(temp.filePath()).constData(), &file), 0);
+    EXPECT_EQ(file.st_mode & 07777, mode_t(0600)) << "a store keeps the file's mode";
+}
+
+TEST(SettingsStore, ASimulatedSessionStoresOnlyInItsOwnSection)
+{
+    TempSettings temp;
+    temp.writeSystemFileText("[Properties]\nGainSN2000=2.2\n");
+    const QByteArray card = "[Properties]\nPort=768\nGainSN1500=1.87\n";
+    temp.writeFileText(card);
+    {
+        SettingsStore simulated(SettingsStore::Session::Simulated);
+        EXPECT_EQ(simulated.port(), 768); // the card's values, until it has its own
+        EXPECT_DOUBLE_EQ(simulated.gain(QStringLiteral("1500"), 1.9), 1.87);
+        simulated.setPort(512);
+        simulated.setGain(QStringLiteral("1500"), 1.9);
+        simulated.setGain(QStringLiteral("2000"), 2.2); // what the lab gives: not pinned
+        simulated.sync();
+        EXPECT_TRUE(simulated.lostValues().isEmpty()) << str(simulated.lostValues().join(' '));
+    }
+    const QSettings file(temp.filePath(), QSettings::IniFormat);
+    EXPECT_EQ(file.value(QStringLiteral("Properties/Port")).toString(), QStringLiteral("768"));
+    EXPECT_EQ(file.value(QStringLiteral("Properties/GainSN1500")).toString(), QStringLiteral("1.87"));
+    EXPECT_EQ(file.value(QStringLiteral("Simulated/Port")).toString(), QStringLiteral("512"));
+    EXPECT_EQ(file.value(QStringLiteral("Simulated/GainSN1500")).toString(), QStringLiteral("1.9"));
+    EXPECT_FALSE(file.contains(QStringLiteral("Simulated/GainSN2000")));
+
+    EXPECT_EQ(SettingsStore().port(), 768);
+    EXPECT_EQ(SettingsStore(SettingsStore::Session::Simulated).port(), 512);
 }
 
 // ---- defaults an administrator sets for every account ----------------------

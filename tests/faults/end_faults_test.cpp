@@ -21,9 +21,10 @@ protected:
             GTEST_SKIP() << "kalvor is not built in " KALVOR_BIN_DIR;
         ASSERT_TRUE(box.isValid());
     }
+    // Stored by the simulated session, in its own section.
     bool stored(const char* key) const
     {
-        return QSettings(box.confPath(), QSettings::IniFormat).contains(QStringLiteral("Properties/") + QLatin1String(key));
+        return QSettings(box.confPath(), QSettings::IniFormat).contains(QStringLiteral("Simulated/") + QLatin1String(key));
     }
     Sandbox box;
 };

@@ -51,11 +51,13 @@ TEST_F(HardwareFaults, StuckAdcEndsInOrderWith1007)
     EXPECT_EQ(last.kind, 'W');
     EXPECT_EQ(last.port, 0x303u);
     EXPECT_EQ(last.value, 0u);
+    // A simulated session stores in its own section; the card's stays as it was.
     QSettings stored(box.confPath(), QSettings::IniFormat);
-    for (const char* key : {"Properties/ScreenLeft", "Properties/ScreenTop", "Properties/GainSN1500"})
+    for (const char* key : {"Simulated/ScreenLeft", "Simulated/ScreenTop", "Simulated/GainSN1500"})
         EXPECT_TRUE(stored.contains(QLatin1String(key))) << key << " in\n" << box.settingsText().toStdString();
-    EXPECT_EQ(stored.value(QStringLiteral("Properties/GainSN1500")).toString(), QStringLiteral("1.9"));
+    EXPECT_EQ(stored.value(QStringLiteral("Simulated/GainSN1500")).toString(), QStringLiteral("1.9"));
     EXPECT_EQ(stored.value(QStringLiteral("Properties/Port")).toString(), QStringLiteral("768"));
+    EXPECT_FALSE(stored.contains(QStringLiteral("Properties/GainSN1500"))) << box.settingsText().toStdString();
     EXPECT_FALSE(QFileInfo::exists(box.socketPath()));
     // The client learns that the program is gone.
     while (c.readLine(1000)) {

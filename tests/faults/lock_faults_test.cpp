@@ -7,6 +7,7 @@
 #include "hw/CardLock.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <pwd.h>
 
 using namespace kalvor;
@@ -61,6 +62,37 @@ TEST_F(LockFaults, SecondProgramOnTheCardIsRefusedWhoeverAndWhereverItRuns)
     Child simulated(box, "kalvor", {"--simulate"}, "simulated", fakeLock);
     EXPECT_TRUE(waitServing(simulated, box.socketPath())) << text(simulated.standardError());
     EXPECT_EQ(simulated.terminate(), std::optional<int>(exitcode::Ok));
+}
+
+TEST_F(LockFaults, AUserOutsideTheGroupOfTheCardLockIsToldSoAndNeverReachesAPort)
+{
+    // The package's card lock is root:kalvor 0660; here the test plays it
+    // with nobody:nogroup, and the program runs as root without the right to
+    // override file permissions, so it is neither owner nor member.
+    if (::geteuid() != 0 || !canDropFileOverrides())
+        GTEST_SKIP() << "needs root, able to give up its file permission override";
+    const passwd* nobody = ::getpwnam("nobody");
+    const group* nogroup = nobody ? ::getgrgid(nobody->pw_gid) : nullptr;
+    if (!nogroup || nobody->pw_gid == 0)
+        GTEST_SKIP() << "no user nobody with a group of its own";
+    const QString cardLock = box.dir() + QStringLiteral("/card.lock");
+    const QByteArray lockPath = QFile::encodeName(cardLock);
+    {
+        QFile f(cardLock);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    ASSERT_EQ(::chown(lockPath.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chmod(lockPath.constData(), 0660), 0);
+    const QString trace = box.dir() + QStringLiteral("/ports.trace");
+    Child outsider(box, "kalvor", {"--check", "--port-trace=" + trace}, "outsider",
+                   {[&cardLock](QProcessEnvironment& env) { env.insert(QStringLiteral("KALVOR_CARD_LOCK"), cardLock); },
+                    dropFileOverridesInChild});
+    EXPECT_EQ(outsider.waitExit(5000), std::optional<int>(exitcode::NoPortAccess)) << text(outsider.standardError());
+    const QByteArray err = outsider.standardError();
+    EXPECT_TRUE(err.contains(QByteArray("only the members of group ") + nogroup->gr_name + " may use the card"))
+        << text(err);
+    EXPECT_FALSE(err.contains("sudo rm")) << "the lock is as it should be: " << text(err);
+    EXPECT_FALSE(QFileInfo::exists(trace)) << "a port was reached";
 }
 
 TEST_F(LockFaults, LockFileMadeUnderAStrictUmaskDoesNotBreakLaterStarts)

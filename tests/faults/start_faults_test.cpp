@@ -1,10 +1,11 @@
 // Starts that must stop with a clear word and touch nothing: a command line
-// read without a display, a check address outside the card's range, a stored
+// read without a display, a window program started without one, a check address outside the card's range, a stored
 // gain that is no gain, a settings file that cannot be read; and a reading
 // that is no number, which ends the program in order.
 #include "faults/FaultSupport.h"
 
 #include "app/ProgramEnd.h"
+#include "batch/CommandLine.h"
 
 #include <QSettings>
 #include <gtest/gtest.h>
@@ -40,6 +41,40 @@ TEST_F(StartFaults, CommandLineIsReadWithoutAnyDisplay)
     Child help(box, "kalvor", {"--help-all"}, "help", noDisplay);
     EXPECT_EQ(help.waitExit(5000), std::optional<int>(exitcode::Ok)) << text(help.standardError());
     EXPECT_TRUE(help.standardOutput().startsWith("Usage: kalvor [options]\n")) << text(help.standardOutput());
+}
+
+TEST_F(StartFaults, WithoutADisplayTheWindowProgramsSaySoAndEndWithTheirStatus)
+{
+    if (!isBuilt("kalvor-batch"))
+        GTEST_SKIP() << "kalvor-batch is not built in " KALVOR_BIN_DIR;
+    const auto noDisplay = [](const char* display) {
+        return ChildSetup{[display](QProcessEnvironment& env) {
+                              for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                                  env.remove(QLatin1String(name));
+                              if (display)
+                                  env.insert(QStringLiteral("DISPLAY"), QLatin1String(display));
+                          },
+                          {}};
+    };
+    // None at all (ssh without X forwarding), and one named that no X server
+    // serves (Qt's platform plugin gives up).
+    for (const char* display : {static_cast<const char*>(nullptr), ":97"}) {
+        SCOPED_TRACE(display ? display : "no DISPLAY");
+        Child kalvor(box, "kalvor", {"--simulate"}, "kalvor", noDisplay(display));
+        EXPECT_EQ(kalvor.waitExit(10000), std::optional<int>(exitcode::NoDisplay)) << text(kalvor.standardError());
+        EXPECT_TRUE(kalvor.standardError().contains("kalvor: cannot open a window: ")) << text(kalvor.standardError());
+        Child batch(box, "kalvor-batch", {}, "batch", noDisplay(display));
+        EXPECT_EQ(batch.waitExit(10000), std::optional<int>(batch::exitcode::NoDisplay)) << text(batch.standardError());
+        EXPECT_TRUE(batch.standardError().contains("export and verify need no display")) << text(batch.standardError());
+    }
+    // What needs no window never asks for a display.
+    Child verify(box, "kalvor-batch", {"verify", "--store", box.dir() + QStringLiteral("/records.sqlite")}, "verify",
+                 noDisplay(":97"));
+    const std::optional<int> status = verify.waitExit(10000);
+    ASSERT_TRUE(status) << text(verify.standardError());
+    EXPECT_NE(*status, batch::exitcode::NoDisplay) << text(verify.standardError());
+    Child check(box, "kalvor", {"--simulate", "--check"}, "check", noDisplay(nullptr));
+    EXPECT_EQ(check.waitExit(10000), std::optional<int>(exitcode::Ok)) << text(check.standardError());
 }
 
 TEST_F(StartFaults, CheckAddressOutsideTheCardRangeIsAUsageErrorBeforeAnyPort)
@@ -148,7 +183,7 @@ TEST_F(StartFaults, ReadingThatIsNoNumberEndsTheProgramInOrder)
     EXPECT_EQ(lines.back().port, 0x303u);
     EXPECT_EQ(lines.back().value, 0u);
     QSettings stored(box.confPath(), QSettings::IniFormat);
-    EXPECT_TRUE(stored.contains(QStringLiteral("Properties/ScreenLeft"))) << text(box.settingsText());
+    EXPECT_TRUE(stored.contains(QStringLiteral("Simulated/ScreenLeft"))) << text(box.settingsText());
     EXPECT_EQ(stored.value(QStringLiteral("Properties/GainSN1500")).toString(), QStringLiteral("2.5e-308"));
 }
 

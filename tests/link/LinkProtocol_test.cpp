@@ -209,6 +209,27 @@ TEST(LinkProtocol, ErrorLinesAreCutToTheLineLimitOnACharacterBoundary)
     EXPECT_EQ(QString::fromUtf8(wide.chopped(4).sliced(6)), QString((kMaxLineBytes - 6 - 3) / 2, QChar(0xE9)));
 }
 
+TEST(LinkProtocol, ValueLinesAreCutToTheLineLimitNeverInsideAnEscapeOrACharacter)
+{
+    ItemValue v;
+    v.seq = 123456;
+    v.time = QDateTime::currentDateTimeUtc();
+    for (const QString& text : {QString(2000, QLatin1Char('a')), QString(300, QChar(1)) + QString(600, QChar(0xE9)),
+                                QString(1000, QLatin1Char('"'))}) {
+        v.text = text;
+        const ItemLines lines = itemLines(QStringLiteral("simulator"), QStringLiteral("dosimeter"), v);
+        EXPECT_LE(lines.update.size(), kMaxLineBytes + 1);
+        EXPECT_GE(lines.update.size(), kMaxLineBytes + 1 - 4); // cut before an escape of 4 bytes at most
+        const auto reply = parseReply(chomp(lines.update));
+        ASSERT_TRUE(reply && reply->value) << lines.update.toStdString();
+        EXPECT_TRUE(reply->value->endsWith(QStringLiteral("...")));
+        EXPECT_TRUE(text.startsWith(reply->value->chopped(3)));
+        EXPECT_EQ(parseReply(chomp(lines.value))->value, reply->value);
+    }
+    v.text = QString(900, QLatin1Char('b')); // fits: left as it is
+    EXPECT_EQ(parseReply(chomp(itemLines(QStringLiteral("data"), QStringLiteral("A"), v).update))->value, v.text);
+}
+
 TEST(LinkProtocol, ItemNamesDefaultToTopicData)
 {
     const auto a = splitItemName(QStringLiteral("A"));

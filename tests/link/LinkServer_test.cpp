@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -272,6 +274,50 @@ TEST_F(LinkServerTest, ClientsPastTheLimitAreTurnedAway)
     EXPECT_TRUE(c->linesBeforePong().isEmpty());
 }
 
+TEST_F(LinkServerTest, ClientsThatHaveClosedDoNotCountAtTheLimit)
+{
+    LinkLimits limits;
+    limits.maxClients = 2;
+    start(limits);
+    {
+        RawClient a(socketPath), b(socketPath);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return server->clientCount() == 2; }, 1000));
+    }
+    // Both have closed; the next one comes before the event loop has seen
+    // either close (the listener is served first).
+    RawClient next(socketPath);
+    ASSERT_TRUE(next.connected);
+    QByteArray got;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (got += next.drain()).contains('\n'); }, 1000));
+    EXPECT_TRUE(got.startsWith("HELLO LINK/1 KALVOR\n")) << got.toStdString();
+    EXPECT_EQ(server->clientCount(), 1);
+}
+
+TEST_F(LinkServerTest, ListeningOutlivesAFailedAccept)
+{
+    start();
+    RawClient waiting(socketPath);
+    ASSERT_TRUE(waiting.connected);
+    // No descriptor left for the process: the accept fails (EMFILE).
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit none = old;
+    none.rlim_cur = rlim_t(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    QTest::qWait(50);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old), 0);
+    EXPECT_EQ(server->clientCount(), 0) << "the accept did not fail";
+
+    QByteArray got;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (got += waiting.drain()).contains('\n'); }, 2000));
+    EXPECT_TRUE(got.startsWith("HELLO LINK/1 KALVOR\n")) << got.toStdString();
+    auto later = client();
+    EXPECT_TRUE(later->linesBeforePong().isEmpty());
+}
+
 TEST_F(LinkServerTest, PeersOfAnotherUserAreRefused)
 {
     // Only this user can connect in a test, so the server is told to expect
@@ -295,9 +341,10 @@ TEST_F(LinkServerTest, ClientThatReadsLateGetsTheLatestValueWithAGap)
     slow.send("SUB data A HOT\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->clientCount() == 1; }, 1000));
 
-    // Far more than the socket holds while nobody reads.
-    const QString filler(4000, QLatin1Char('x'));
-    const int sets = 300;
+    // Far more than the socket holds while nobody reads (each line near the
+    // 1024-byte limit, which cuts longer values).
+    const QString filler(950, QLatin1Char('x'));
+    const int sets = 1000;
     for (int i = 1; i <= sets; ++i) {
         data.set("A", filler + QString::number(i));
         QCoreApplication::processEvents();
@@ -333,12 +380,13 @@ TEST_F(LinkServerTest, StalledClientIsCutOffWhileOthersKeepTheirCadence)
     reader->linesBeforePong();
     QSignalSpy dropped(server.get(), &LinkServer::clientDropped);
 
-    // A reading every 5 ms, each large enough to fill the stalled socket soon.
-    const QString filler(8000, QLatin1Char('r'));
+    // A reading every 2 ms, each line near the line limit, to fill the
+    // stalled socket soon.
+    const QString filler(950, QLatin1Char('r'));
     int sets = 0;
     QTimer reading;
     QObject::connect(&reading, &QTimer::timeout, [&] { data.set("A", filler + QString::number(++sets)); });
-    reading.start(5);
+    reading.start(2);
     (void)QTest::qWaitFor([&] { return !dropped.isEmpty() && sets >= 50; }, 1800);
     reading.stop();
     ASSERT_EQ(dropped.size(), 1);
@@ -362,12 +410,12 @@ TEST_F(LinkServerTest, ClientThatPilesUpRepliesIsCutOffPastTheUnsentLimit)
     LinkLimits limits;
     limits.maxUnsentBytes = 64 * 1024;
     start(limits);
-    data.set("A", QString(16000, QLatin1Char('g')));
+    data.set("A", QString(1000, QLatin1Char('g'))); // a line near the limit
     RawClient greedy(socketPath);
     ASSERT_TRUE(greedy.connected);
     QSignalSpy dropped(server.get(), &LinkServer::clientDropped);
     QByteArray gets;
-    for (int i = 0; i < 40; ++i)  // 640 kB of replies, read by nobody
+    for (int i = 0; i < 2000; ++i)  // 2 MB of replies, read by nobody
         gets += "GET data A\n";
     greedy.send(gets);
     ASSERT_TRUE(dropped.wait(1000));

@@ -7,7 +7,9 @@
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QProcess>
+#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QTimer>
 
 using namespace kalvor;
 using namespace kalvor::linktest;
@@ -312,4 +314,76 @@ TEST_F(LinkToolTest, OverlongLineEndsTheConversation)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.isEmpty());
     EXPECT_TRUE(r.err.contains(QStringLiteral("longer than 64 KiB"))) << r.err.toStdString();
+}
+
+TEST_F(LinkToolTest, ClosedPipeClosedStreamsAndARelativeSocket)
+{
+    start();
+    QTimer readings;
+    QObject::connect(&readings, &QTimer::timeout, [this] { data.set("A", " 0.123"); });
+    readings.start(20);
+
+    // A reader that leaves after one line ends the monitor quietly, with 0.
+    QProcess pipe;
+    pipe.start(QStringLiteral("bash"), {QStringLiteral("-c"),
+                                        QStringLiteral("set -o pipefail; '%1' --socket '%2' monitor A | head -n 1 >/dev/null")
+                                            .arg(kTool, socketPath)});
+    const ToolRun closedPipe = finish(pipe, 5000);
+    EXPECT_EQ(closedPipe.exitCode, 0) << closedPipe.err.toStdString();
+    EXPECT_TRUE(closedPipe.err.isEmpty()) << closedPipe.err.toStdString();
+
+    // Started with standard input and output closed: the value goes nowhere,
+    // not into the link socket that would take their place.
+    QProcess closed;
+    closed.start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                        QStringLiteral("'%1' --socket '%2' get A WL <&- >&-").arg(kTool, socketPath)});
+    const ToolRun closedStreams = finish(closed);
+    EXPECT_EQ(closedStreams.exitCode, 0) << closedStreams.err.toStdString();
+    EXPECT_TRUE(closedStreams.err.isEmpty()) << closedStreams.err.toStdString();
+
+    // A relative --socket is taken from the current folder.
+    QProcess relative;
+    relative.setWorkingDirectory(QFileInfo(socketPath).path());
+    relative.start(kTool, {QStringLiteral("--socket"), QFileInfo(socketPath).fileName(), QStringLiteral("get"),
+                           QStringLiteral("-t"), QStringLiteral("A")});
+    const ToolRun r = finish(relative);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral(" 0.123\n"));
+}
+
+TEST_F(LinkToolTest, WaitBoundsSendingAndALedPutThatEndsAtOnceIsWarnedOf)
+{
+    // Something that greets as KALVOR does and then never reads: requests
+    // beyond the socket's buffers wait for it no longer than -w.
+    {
+        QLocalServer fake;
+        ASSERT_TRUE(fake.listen(socketPath));
+        QObject::connect(&fake, &QLocalServer::newConnection, [&] {
+            QLocalSocket* s = fake.nextPendingConnection();
+            s->setReadBufferSize(1); // takes next to nothing from the kernel
+            s->write("HELLO LINK/1 KALVOR\n");
+        });
+        QStringList args{QStringLiteral("-w"), QStringLiteral("0.3"), QStringLiteral("get")};
+        for (int i = 0; i < 1000; ++i)
+            args << QStringLiteral("%1%2").arg(i).arg(QString(900, QLatin1Char('x')));
+        QElapsedTimer clock;
+        clock.start();
+        const ToolRun r = finish(*launch(args), 3000);
+        EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("took no request within 300 ms"))) << r.err.toStdString();
+        EXPECT_LT(clock.elapsed(), 2500);
+    }
+
+    WritableTopic reader{QStringLiteral("reader"), {QStringLiteral("led")}};
+    server = std::make_unique<LinkServer>(QList<LinkTopic*>{&data, &reader});
+    QString why;
+    ASSERT_TRUE(server->listen(socketPath, &why)) << why.toStdString();
+    const ToolRun on = run({"put", "reader:led", "1"});
+    EXPECT_EQ(on.exitCode, 0) << on.err.toStdString();
+    EXPECT_TRUE(on.err.contains(QStringLiteral("goes off again as kalvor-link ends"))) << on.err.toStdString();
+    EXPECT_TRUE(on.err.contains(QStringLiteral("kalvor-link put reader:led 5000"))) << on.err.toStdString();
+    const ToolRun off = run({"put", "reader:led", "0"});
+    EXPECT_EQ(off.exitCode, 0);
+    EXPECT_TRUE(off.err.isEmpty()) << off.err.toStdString();
+    EXPECT_EQ(reader.puts, (QStringList{"1", "0"}));
 }

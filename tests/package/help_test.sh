@@ -17,7 +17,7 @@ plain() { sed -e 's/\\f[BIRP]//g' -e 's/\\f(..//g' -e 's/\\-/-/g' -e 's/\\&//g' 
 has_word() { grep -Eq -- "(^|[^-[:alnum:]])$1([^-[:alnum:]]|$)"; }
 
 for program in "$@"; do
-    page=$source/docs/man/$program.1
+    page=$build/packaging/man/$program.1   # as installed: with the version
     [ -f "$page" ] || { fail "no manual page $page"; continue; }
     help=$("$build/$program" --help 2>/dev/null)
     options=$(echo "$help" | sed -n 's/^  \(-[[:alnum:]], \)\{0,1\}\(--[[:alnum:]-]*\).*/\1\2/p' | tr -d ',' | xargs)
@@ -41,7 +41,7 @@ commands=$("$link" --help | awk '/^Commands:/ { on = 1; next } on && /^$/ { on =
 [ -n "$commands" ] || fail "kalvor-link --help lists no commands"
 echo "kalvor-link commands: $commands"
 for command in $commands; do
-    grep -Eq "^\.B[IR]? $command( |$)" "$source/docs/man/kalvor-link.1" || fail "kalvor-link.1 lacks command $command"
+    grep -Eq "^\.B[IR]? $command( |$)" "$build/packaging/man/kalvor-link.1" || fail "kalvor-link.1 lacks command $command"
 done
 
 . "$source/packaging/kalvor-link.bash-completion"

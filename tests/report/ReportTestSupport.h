@@ -66,7 +66,7 @@ inline bool addBatch(RecordStore& store, const QString& name, const QString& lot
     b.operatorName = QStringLiteral("ann");
     b.lot = lot;
     b.openedUtc = utcNow();
-    b.programVersion = QStringLiteral(KALVOR_VERSION);
+    b.programVersion = QStringLiteral("1.1.0");
     const std::optional<qint64> batchSeq = store.appendBatch(b, why);
     if (!batchSeq)
         return false;

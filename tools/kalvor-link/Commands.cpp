@@ -17,6 +17,12 @@ bool& outputFailedFlag()
     return flag;
 }
 
+bool& outputClosedFlag()
+{
+    static bool flag = false;
+    return flag;
+}
+
 // Opens the connection, or says why not and gives the exit code to end with.
 bool openOrReport(LinkClient& client, const Options& options, int* exitCode)
 {
@@ -52,6 +58,15 @@ std::optional<link::Reply> readReply(LinkClient& client, const Options& options)
     return reply;
 }
 
+// Sends requests, or says that the program did not take them in time.
+bool sendOrReport(LinkClient& client, const QByteArray& requests, const Options& options)
+{
+    if (client.send(requests, options.timeoutMs))
+        return true;
+    printError(QStringLiteral("%1 took no request within %2 ms").arg(client.path()).arg(options.timeoutMs));
+    return false;
+}
+
 void reportError(const QString& name, const link::Reply& reply)
 {
     printError(QStringLiteral("%1: %2 %3").arg(name, reply.errorCode, reply.errorText).trimmed());
@@ -74,13 +89,17 @@ void printLine(const QString& text) { printBytes(text.toUtf8() + '\n'); }
 
 bool printBytes(const QByteArray& bytes)
 {
-    if (outputFailedFlag())
+    if (outputFailedFlag() || outputClosedFlag())
         return false;
     errno = 0;
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size())
         && std::fflush(stdout) == 0)
         return true;
     const int err = errno;
+    if (err == EPIPE) {
+        outputClosedFlag() = true;
+        return false;
+    }
     outputFailedFlag() = true;
     printError(QStringLiteral("cannot write to standard output: %1")
                    .arg(QString::fromLocal8Bit(std::strerror(err ? err : EIO))));
@@ -89,10 +108,11 @@ bool printBytes(const QByteArray& bytes)
 
 bool outputFailed() { return outputFailedFlag(); }
 
+bool outputClosed() { return outputClosedFlag(); }
+
 void printError(const QString& text)
 {
-    const QByteArray bytes = "kalvor-link: " + text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fprintf(stderr, "kalvor-link: %s\n", text.toUtf8().constData());
 }
 
 int runGet(const Options& options, const QList<Target>& targets)
@@ -104,7 +124,8 @@ int runGet(const Options& options, const QList<Target>& targets)
     QByteArray requests;
     for (const Target& t : targets)
         requests += link::formatRequest(request(link::Command::Get, t.item.topic, t.item.item));
-    client.send(requests);
+    if (!sendOrReport(client, requests, options))
+        return ExitItemFailed;
     for (const Target& t : targets) {
         const std::optional<link::Reply> reply = readReply(client, options);
         if (!reply)
@@ -121,7 +142,7 @@ int runGet(const Options& options, const QList<Target>& targets)
         }
         printBytes(getLine(options, {t.name, item->time, item->seq, item->text}));
     }
-    client.send(link::formatRequest(request(link::Command::Quit)));
+    client.send(link::formatRequest(request(link::Command::Quit)), options.timeoutMs);
     return code;
 }
 
@@ -133,7 +154,8 @@ int runPut(const Options& options, const Target& target, const QString& value)
         return code;
     link::Request put = request(link::Command::Put, target.item.topic, target.item.item);
     put.value = value;
-    client.send(link::formatRequest(put));
+    if (!sendOrReport(client, link::formatRequest(put), options))
+        return ExitItemFailed;
     const std::optional<link::Reply> reply = readReply(client, options);
     if (!reply)
         return ExitItemFailed;
@@ -145,7 +167,15 @@ int runPut(const Options& options, const Target& target, const QString& value)
         printError(QStringLiteral("%1: unexpected reply %2").arg(target.name, reply->kind));
         return ExitItemFailed;
     }
-    client.send(link::formatRequest(request(link::Command::Quit)));
+    client.send(link::formatRequest(request(link::Command::Quit)), options.timeoutMs);
+    // The LED is lit for as long as its client stays connected, and this one
+    // leaves now.
+    if (target.item.topic == QLatin1String("reader") && target.item.item == QLatin1String("led")
+        && value.trimmed() == QLatin1String("1"))
+        printError(QStringLiteral("%1 1 lights the LED only while its client stays connected, so it goes off "
+                                  "again as kalvor-link ends; give a duration in milliseconds instead, such as "
+                                  "kalvor-link put %1 5000")
+                       .arg(target.name));
     return ExitOk;
 }
 
@@ -155,7 +185,8 @@ int runTopics(const Options& options)
     int code = ExitOk;
     if (!openOrReport(client, options, &code))
         return code;
-    client.send(link::formatRequest(request(link::Command::Topics)));
+    if (!sendOrReport(client, link::formatRequest(request(link::Command::Topics)), options))
+        return ExitItemFailed;
     const std::optional<link::Reply> reply = readReply(client, options);
     if (!reply || reply->kind != QLatin1String("TOPICS"))
         return ExitItemFailed;
@@ -170,7 +201,8 @@ int runItems(const Options& options, const QString& topic)
     int code = ExitOk;
     if (!openOrReport(client, options, &code))
         return code;
-    client.send(link::formatRequest(request(link::Command::Items, topic)));
+    if (!sendOrReport(client, link::formatRequest(request(link::Command::Items, topic)), options))
+        return ExitItemFailed;
     const std::optional<link::Reply> reply = readReply(client, options);
     if (!reply)
         return ExitItemFailed;

@@ -35,10 +35,12 @@ struct Target {
 link::Request request(link::Command command, const QString& topic = {},
                       const QString& item = {});
 
-// Standard output; false once a write has failed (said once on standard error).
+// Standard output; false once a write has failed (said once on standard
+// error) or the reader has closed the pipe (said nothing: the output ends).
 void printLine(const QString& text);
 bool printBytes(const QByteArray& bytes);
-bool outputFailed();
+bool outputFailed();  // a write failed, but not for a closed pipe
+bool outputClosed();  // the reader closed the pipe
 void printError(const QString& text);
 
 int runGet(const Options& options, const QList<Target>& targets);

@@ -43,12 +43,16 @@ void LinkClient::close()
     buffer_.clear();
 }
 
-bool LinkClient::send(const QByteArray& bytes)
+bool LinkClient::send(const QByteArray& bytes, int timeoutMs)
 {
     if (socket_.state() != QLocalSocket::ConnectedState)
         return false;
     socket_.write(bytes);
-    return socket_.waitForBytesWritten(5000) || socket_.bytesToWrite() == 0;
+    const QDeadlineTimer deadline(timeoutMs);
+    while (socket_.bytesToWrite() > 0 && !deadline.hasExpired())
+        if (!socket_.waitForBytesWritten(int(deadline.remainingTime())))
+            break;
+    return socket_.bytesToWrite() == 0;
 }
 
 LinkClient::Read LinkClient::readLine(QByteArray* line, int timeoutMs)

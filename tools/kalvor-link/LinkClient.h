@@ -27,7 +27,8 @@ public:
     OpenError open(int timeoutMs, QString* why);
     void close();
 
-    bool send(const QByteArray& bytes);
+    // Waits at most timeoutMs for the program to take the bytes.
+    bool send(const QByteArray& bytes, int timeoutMs);
     // One line without its line end.
     Read readLine(QByteArray* line, int timeoutMs);
     // What readLine's Read result means, for a message.

@@ -100,7 +100,7 @@ private:
             requests += link::formatRequest(sub);
             awaiting_.append(t);
         }
-        client_.send(requests);
+        client_.send(requests, options_.timeoutMs);
     }
 
     QString nameOf(const QString& topic, const QString& item) const
@@ -155,6 +155,8 @@ private:
         }
         if (outputFailed())
             return ExitItemFailed;
+        if (outputClosed())
+            return failed_ ? ExitItemFailed : ExitOk;
         if (options_.count > 0 && ++seen_ >= options_.count)
             return failed_ ? ExitItemFailed : ExitOk;
         return std::nullopt;

@@ -2,12 +2,15 @@
 // program serves, in the manner of caget, camonitor and caput.
 #include "Commands.h"
 
+#include "core/StandardStreams.h"
 #include "link/LinkPaths.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 
 #include <cmath>
+#include <csignal>
 
 using namespace kalvor;
 using namespace kalvor::tool;
@@ -98,8 +101,8 @@ int run()
                                     QStringLiteral("monitor: end with status 3 when the program "
                                                    "is not running or ends."));
     const QCommandLineOption wait(QStringList{QStringLiteral("w"), QStringLiteral("wait")},
-                                  QStringLiteral("Seconds to wait for the program's replies "
-                                                 "(default 5, at most 3600)."),
+                                  QStringLiteral("Seconds to wait for the program to take a "
+                                                 "request and to reply (default 5, at most 3600)."),
                                   QStringLiteral("SECONDS"), QStringLiteral("5"));
     parser.addOptions({socket, terse, quoted, wide, count, warm, format, localTime, noWait, wait});
     parser.addPositionalArgument(QStringLiteral("command"),
@@ -145,7 +148,10 @@ int run()
             return usage(QStringLiteral("%1 does not apply to %2").arg(spelled(*option), command));
 
     Options options;
-    options.socketPath = parser.isSet(socket) ? parser.value(socket) : LinkPaths::socketPath();
+    // Made absolute here: checked and connected as the path the user meant
+    // (a relative name would otherwise be looked for in the temp folder).
+    options.socketPath = QDir::cleanPath(
+        QDir::current().absoluteFilePath(parser.isSet(socket) ? parser.value(socket) : LinkPaths::socketPath()));
     options.terse = parser.isSet(terse);
     options.quoted = parser.isSet(quoted);
     options.wide = parser.isSet(wide);
@@ -219,10 +225,15 @@ int run()
 
 int main(int argc, char** argv)
 {
+    reopenClosedStandardStreams();
+    // A reader of the output that has gone (| head -1) ends the output, not
+    // the program: the write fails with EPIPE and kalvor-link ends quietly.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kalvor-link"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KALVOR_VERSION));
     const int code = run();
-    // Values that could not be written are not a success.
+    // Values that could not be written are not a success; a reader that
+    // stopped reading (a closed pipe) is, as for cat.
     return code == ExitOk && outputFailed() ? ExitItemFailed : code;
 }

@@ -1,0 +1,71 @@
+#!/bin/sh
+# Build-Depends complete: the packages of HEAD built as a plain user in a
+# clean Debian 12 chroot (debootstrap --variant=minbase) that has nothing
+# but build-essential and what `apt-get build-dep` installs from
+# debian/control. As root (debootstrap, chroot). The .debs are compared with
+# those of make package (DIR), which were built elsewhere, by another user.
+#     clean_build_test.sh [DIR]        (JOBS: parallel compile jobs)
+# Kept between runs in build-chroot/: the minbase tree.
+set -eu
+dir=$(cd "${1:-.}" && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
+[ "$(id -u)" -eq 0 ] || { echo "clean_build_test.sh: run as root (debootstrap, chroot)" >&2; exit 2; }
+cache=$top/build-chroot
+mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+version=$(sh "$top/tools/version.sh" "$top")
+epoch=$(sh "$top/tools/version.sh" --epoch "$top")
+
+base=$cache/bookworm-minbase
+if [ ! -x "$base/usr/bin/apt-get" ]; then
+    rm -rf "$base"
+    mkdir -p "$cache"
+    debootstrap --variant=minbase bookworm "$base" "$mirror" >"$cache/debootstrap.log" 2>&1 || {
+        tail -n 20 "$cache/debootstrap.log"
+        exit 1
+    }
+fi
+root=$cache/build
+cleanup() {
+    umount "$root/proc" 2>/dev/null || true
+    rm -rf "$root"
+}
+trap cleanup EXIT
+cleanup
+cp -a "$base" "$root"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+mount -t proc proc "$root/proc"
+in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive sh -c "$1"; }
+
+echo "the tree of HEAD ($version) for user builder"
+in_root "useradd --create-home builder"
+mkdir "$root/home/builder/kalvor"
+git -C "$top" archive HEAD | tar -x -C "$root/home/builder/kalvor"
+echo "$version $epoch" >"$root/home/builder/kalvor/.version"
+in_root "chown -R builder: /home/builder/kalvor"
+
+echo "apt-get install build-essential; apt-get build-dep from debian/control"
+in_root "apt-get update -q && apt-get install -y -q --no-install-recommends build-essential &&
+    apt-get build-dep -y -q --no-install-recommends /home/builder/kalvor" >"$cache/build-deps.log" 2>&1 || {
+    tail -n 20 "$cache/build-deps.log"
+    exit 1
+}
+echo "dpkg-buildpackage -us -uc -b as builder"
+in_root "su builder -c 'cd ~/kalvor && DEB_BUILD_OPTIONS=parallel=${JOBS:-2} dpkg-buildpackage -us -uc -b'" \
+    >"$cache/clean-build.log" 2>&1 || {
+    tail -n 30 "$cache/clean-build.log"
+    echo "FAIL: the package does not build from Build-Depends alone (whole log: $cache/clean-build.log)"
+    exit 1
+}
+
+status=0
+for deb in "$root"/home/builder/*.deb; do
+    name=$(basename "$deb")
+    sha256sum "$deb" | sed 's|  .*/|  chroot: |'
+    if [ -f "$dir/$name" ]; then
+        sha256sum "$dir/$name" | sed 's|  .*/|  make package: |'
+        cmp -s "$deb" "$dir/$name" || { echo "DIFFERENT: $name"; status=1; }
+    fi
+done
+[ "$status" -eq 0 ] && echo "built as a plain user from Build-Depends alone; the same packages as make package"
+exit "$status"
