@@ -9,7 +9,7 @@ build=${1:-build}
 bin="$build/bench"
 results="$bin/results"
 
-for name in reading link memory batch settle calib report; do
+for name in reading link memory batch settle calib report store; do
     if [ ! -x "$bin/kalvor_bench_$name" ]; then
         echo "bench/run.sh: $bin/kalvor_bench_$name is missing; build with Google Benchmark" \
              "(Debian package libbenchmark-dev) installed: make build" >&2
@@ -19,7 +19,7 @@ done
 mkdir -p "$results" || exit 1
 
 status=0
-for name in reading link memory batch settle calib report; do
+for name in reading link memory batch settle calib report store; do
     echo "running kalvor_bench_$name ..."
     rm -f "$results/$name.json"
     if ! "$bin/kalvor_bench_$name" --benchmark_counters_tabular=true \
@@ -33,7 +33,7 @@ done
 echo
 
 set --
-for name in reading link memory batch settle calib report; do
+for name in reading link memory batch settle calib report store; do
     [ -f "$results/$name.json" ] && set -- "$@" "$results/$name.json"
 done
 awk '
@@ -51,6 +51,7 @@ function verdict(b) {
     if (get(b, "pass") == 1) return "PASS"
     bad = 1; return "FAIL"
 }
+function max3(x, y, z) { return x > y ? (x > z ? x : z) : (y > z ? y : z) }
 function limit(b, k, before, after) { return has(b, k) ? before get(b, k) after : "-" }
 function cell(b, k, unit) { return has(b, k) ? fix(get(b, k)) " " unit : "-" }
 function port(b, label) {
@@ -99,6 +100,22 @@ END {
     row("calib: a dose and its budget", cell(b, "measured_us", "us"), "-", "-", limit(b, "limit_us", "< ", " us"), verdict(b))
     b = "BM_Report500"
     row("report: PDF of 500 dosimeters", cell(b, "measured_ms", "ms"), "-", "-", limit(b, "limit_ms", "< ", " ms"), verdict(b))
+    n = split("SQLite PostgreSQL", backends, " ")
+    for (i = 1; i <= n; ++i) {
+        b = "BM_TenYears_" backends[i]
+        v = verdict(b)
+        row("ten years, " backends[i] ": open", cell(b, "open_ms", "ms"), cell(b, "small_open_ms", "ms"), "-", "< 1000 ms", v)
+        row("ten years, " backends[i] ": window start", cell(b, "window_ms", "ms"), "-", "-", "< 1000 ms", v)
+        row("ten years, " backends[i] ": batch export", cell(b, "batch_export_ms", "ms"), cell(b, "small_batch_export_ms", "ms"), "-", "< 100 ms", v)
+        row("ten years, " backends[i] ": month export", cell(b, "month_export_ms", "ms"), "-", "-", "-", "-")
+        row("ten years, " backends[i] ": verify", has(b, "verify_rows_s") ? sprintf("%.0f rows/s", get(b, "verify_rows_s")) : "-",
+            has(b, "small_verify_rows_s") ? sprintf("%.0f", get(b, "small_verify_rows_s")) : "-", "-", ">= 200000", v)
+        row("ten years, " backends[i] ": peak memory", has(b, "verify_mib") ? sprintf("%.1f MiB", max3(get(b, "verify_mib"), get(b, "window_mib"), get(b, "month_mib"))) : "-",
+            has(b, "small_verify_mib") ? sprintf("%.1f MiB", max3(get(b, "small_verify_mib"), get(b, "small_window_mib"), 0)) : "-", "-", "flat", v)
+    }
+    if (has("BM_TenYears_SQLite", "rows"))
+        printf "ten years: %d rows (readings, their events and doses, batches and terms); floor column = a store a tenth the size. Memory: how far verify, the window start and a month export raise the peak (VmHWM).\n",
+            get("BM_TenYears_SQLite", "rows")
     print ""
     printf "floors: 1200 x 4 and 2209 + 512 virtual port calls on the same instant port; echo of\n"
     printf "the same line over a Unix socket pair. Bus: about 1 us per ISA port access.\n"

@@ -663,9 +663,12 @@ void BatchWindow::showReading(const Reading& r)
 void BatchWindow::showDose(const Reading& r)
 {
     // A batch of a lot with an approved calibration for this reader: the
-    // reading's dose, and the decision against the batch's limits in words.
+    // reading's dose, and the decision against the batch's limits in words;
+    // nothing while the head is empty.
     QString why;
-    const std::optional<FilmDose> d = r.status == kStatusOk && r.value ? session_.doseOf(*r.value, &why) : std::nullopt;
+    const bool filmIn = session_.machine().state() != CaptureState::Empty;
+    const std::optional<FilmDose> d =
+        filmIn && r.status == kStatusOk && r.value ? session_.doseOf(*r.value, &why) : std::nullopt;
     if (!d) {
         dose_->clear();
         decision_->clear();

@@ -6,6 +6,7 @@
 
 #include "records/TablePages.h"
 
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -93,7 +94,7 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
     for (const TableSchema& t : recordTables()) {
         if (t.since > report.schemaVersion)
             continue;
-        auto c = std::make_unique<TablePages>(store, t, report.schemaVersion);
+        auto c = std::make_unique<TablePages>(store, t, report.schemaVersion, 1000, true);
         if (!c->error().isEmpty()) {
             report.firstBreak = ChainReport::Break{0, t.name, c->error()};
             return report;
@@ -101,10 +102,49 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
         cursors.push_back(std::move(c));
     }
 
-    QByteArray previous = genesisHash();
+    // The rows are taken in order here while a second thread hashes the
+    // rows taken before: each row's hash is computed from the hash stored in
+    // the row before it, so that the rows of one lot are independent. They
+    // are then checked in order, so the first row that fails is the one
+    // named, as if each had been hashed in turn.
+    QByteArray previous = genesisHash();       // the last hash checked
+    QByteArray previousStored = genesisHash(); // the last hash taken
     qint64 expected = 1;
     QByteArray keptRowHash;
     std::optional<qint64> foundAt;  // the first row with the kept hash
+    std::optional<ChainReport::Break> takingBreak;
+    struct Taken {
+        StoredRow row;
+        const TableSchema* table = nullptr;
+        QByteArray previous;  // the hash stored in the row before
+        QByteArray computed;
+    };
+    using Lot = std::vector<Taken>;
+    constexpr std::size_t kLot = 2048;
+    auto hashAll = [](Lot& lot) {
+        for (Taken& t : lot)
+            t.computed = chainHash(t.previous, canonicalContent(*t.table, t.row.seq, t.row.values));
+    };
+    auto check = [&](const Lot& lot) {
+        for (const Taken& t : lot) {
+            if (t.computed != t.row.hash) {
+                report.firstBreak = ChainReport::Break{t.row.seq, t.table->name + describe(*t.table, t.row.values),
+                                                       QStringLiteral("its content does not match its hash "
+                                                                      "(it was changed after it was written, or "
+                                                                      "the row before it was re-hashed)")};
+                return false;
+            }
+            previous = t.computed;
+            if (kept && kept->row == t.row.seq)
+                keptRowHash = t.computed;
+            if (kept && !foundAt && t.computed == kept->hash)
+                foundAt = t.row.seq;
+            ++report.rows;
+        }
+        return true;
+    };
+    Lot taking, hashing;
+    std::future<void> running;
     for (;;) {
         TablePages* next = nullptr;
         for (const auto& c : cursors)
@@ -115,35 +155,46 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
         const StoredRow& row = next->row();
         const TableSchema& table = next->table();
         if (row.seq != expected) {
-            report.firstBreak = row.seq > expected
-                                    ? ChainReport::Break{expected, QString(),
-                                                         QStringLiteral("the row is missing (the next row is %1 of %2)")
-                                                             .arg(row.seq)
-                                                             .arg(table.name)}
-                                    : ChainReport::Break{row.seq, table.name + describe(table, row.values),
-                                                         QStringLiteral("its number is used twice")};
-            return report;
+            takingBreak = row.seq > expected
+                              ? ChainReport::Break{expected, QString(),
+                                                   QStringLiteral("the row is missing (the next row is %1 of %2)")
+                                                       .arg(row.seq)
+                                                       .arg(table.name)}
+                              : ChainReport::Break{row.seq, table.name + describe(table, row.values),
+                                                   QStringLiteral("its number is used twice")};
+            break;
         }
-        const QByteArray hash = chainHash(previous, canonicalContent(table, row.seq, row.values));
-        if (hash != row.hash) {
-            report.firstBreak = ChainReport::Break{row.seq, table.name + describe(table, row.values),
-                                                   QStringLiteral("its content does not match its hash "
-                                                                  "(it was changed after it was written, or "
-                                                                  "the row before it was re-hashed)")};
-            return report;
-        }
-        previous = hash;
-        if (kept && kept->row == row.seq)
-            keptRowHash = hash;
-        if (kept && !foundAt && hash == kept->hash)
-            foundAt = row.seq;
+        taking.push_back(Taken{row, &table, previousStored, {}});
+        previousStored = row.hash;
         ++expected;
-        ++report.rows;
         next->advance();
         if (!next->error().isEmpty()) {
-            report.firstBreak = ChainReport::Break{expected, table.name, next->error()};
-            return report;
+            takingBreak = ChainReport::Break{expected, table.name, next->error()};
+            break;
         }
+        if (taking.size() == kLot) {
+            if (running.valid()) {
+                running.get();
+                if (!check(hashing))
+                    return report;
+            }
+            hashing = std::move(taking);
+            taking = Lot();
+            taking.reserve(kLot);
+            running = std::async(std::launch::async, [&hashing, &hashAll] { hashAll(hashing); });
+        }
+    }
+    if (running.valid()) {
+        running.get();
+        if (!check(hashing))
+            return report;
+    }
+    hashAll(taking);
+    if (!check(taking))
+        return report;
+    if (takingBreak) {
+        report.firstBreak = takingBreak;
+        return report;
     }
     report.lastHash = previous;
     if (kept) {

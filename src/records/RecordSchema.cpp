@@ -3,13 +3,11 @@
 #include <QCryptographicHash>
 #include <QLocale>
 
+#include <openssl/evp.h>
+
 namespace kalvor::records {
 
 namespace {
-
-Column integer(const char* name, int since = 1) { return {QString::fromLatin1(name), ColumnType::Integer, since}; }
-Column real(const char* name, int since = 1) { return {QString::fromLatin1(name), ColumnType::Real, since}; }
-Column text(const char* name, int since = 1) { return {QString::fromLatin1(name), ColumnType::Text, since}; }
 
 QByteArray valueBytes(ColumnType type, const QVariant& value)
 {
@@ -21,7 +19,8 @@ QByteArray valueBytes(ColumnType type, const QVariant& value)
     case ColumnType::Text:
         break;
     }
-    return value.toString().toUtf8();
+    // Text read as its UTF-8 bytes (TablePages) is used as it is.
+    return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : value.toString().toUtf8();
 }
 
 char typeLetter(ColumnType type)
@@ -36,6 +35,14 @@ char typeLetter(ColumnType type)
     }
     return 'T';
 }
+
+Column column(const char* name, ColumnType type, int since)
+{
+    return {QString::fromLatin1(name), type, since, QByteArray(name) + '=' + typeLetter(type)};
+}
+Column integer(const char* name, int since = 1) { return column(name, ColumnType::Integer, since); }
+Column real(const char* name, int since = 1) { return column(name, ColumnType::Real, since); }
+Column text(const char* name, int since = 1) { return column(name, ColumnType::Text, since); }
 
 } // namespace
 
@@ -165,23 +172,48 @@ QByteArray genesisHash() { return QByteArray(64, '0'); }
 
 QByteArray canonicalContent(const TableSchema& table, qint64 seq, const QVariantList& values)
 {
-    QByteArray out = "KALVOR-RECORD/1\ntable=" + table.name.toUtf8() + "\nseq=" + QByteArray::number(seq) + '\n';
+    QByteArray out;
+    out.reserve(512);
+    out += "KALVOR-RECORD/1\ntable=";
+    out += table.name.toUtf8();
+    out += "\nseq=";
+    out += QByteArray::number(seq);
+    out += '\n';
     for (int i = 0; i < table.columns.size() && i < values.size(); ++i) {
         if (values[i].isNull())
             continue;
-        const QByteArray bytes = valueBytes(table.columns[i].type, values[i]);
-        out += table.columns[i].name.toUtf8() + '=' + typeLetter(table.columns[i].type)
-               + QByteArray::number(bytes.size()) + ':' + bytes + '\n';
+        const Column& c = table.columns[i];
+        const QByteArray bytes = valueBytes(c.type, values[i]);
+        if (c.canonicalKey.isEmpty())
+            out += c.name.toUtf8() + '=' + typeLetter(c.type);
+        else
+            out += c.canonicalKey;
+        out += QByteArray::number(bytes.size());
+        out += ':';
+        out += bytes;
+        out += '\n';
     }
     return out;
 }
 
 QByteArray chainHash(const QByteArray& previousHash, const QByteArray& canonical)
 {
-    QCryptographicHash h(QCryptographicHash::Sha256);
-    h.addData(previousHash);
-    h.addData(canonical);
-    return h.result().toHex();
+    // OpenSSL's SHA-256 (several times Qt's own, which dominated verify).
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    const bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr)
+                    && EVP_DigestUpdate(ctx, previousHash.constData(), std::size_t(previousHash.size()))
+                    && EVP_DigestUpdate(ctx, canonical.constData(), std::size_t(canonical.size()))
+                    && EVP_DigestFinal_ex(ctx, digest, &size);
+    EVP_MD_CTX_free(ctx);
+    if (!ok) {
+        QCryptographicHash h(QCryptographicHash::Sha256);
+        h.addData(previousHash);
+        h.addData(canonical);
+        return h.result().toHex();
+    }
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(digest), int(size)).toHex();
 }
 
 } // namespace kalvor::records

@@ -15,6 +15,7 @@ struct Column {
     QString name;
     ColumnType type;
     int since = 1;  // the schema version that added it
+    QByteArray canonicalKey = {};  // "name=T" of the canonical content; made from name and type when empty
 };
 
 struct TableSchema {

@@ -44,14 +44,6 @@ std::optional<qint64> optInt(const QSqlQuery& q, int i)
     return q.isNull(i) ? std::nullopt : std::optional<qint64>(q.value(i).toLongLong());
 }
 
-QString columnList(const TableSchema& t)
-{
-    QStringList names{QStringLiteral("seq")};
-    for (const Column& c : t.columns)
-        names << c.name;
-    return names.join(QLatin1Char(','));
-}
-
 QVariantList batchValues(const BatchRecord& b)
 {
     return {textValue(b.name),    textValue(b.operatorName), textValue(b.lot),
@@ -187,6 +179,10 @@ QString selectAll(const QString& table, int version)
 }
 
 } // namespace
+
+QVariantList rowValues(const BatchRecord& batch) { return batchValues(batch); }
+QVariantList rowValues(const ReadingRecord& reading) { return readingValues(reading); }
+QVariantList rowValues(const EventRecord& event) { return eventValues(event); }
 
 QString utcNow() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs); }
 

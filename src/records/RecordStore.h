@@ -169,4 +169,9 @@ private:
 
 QString utcNow();  // UTC ISO 8601 with milliseconds
 
+// A record's values in the order of its table's columns, as appendRows takes them.
+QVariantList rowValues(const BatchRecord& batch);
+QVariantList rowValues(const ReadingRecord& reading);
+QVariantList rowValues(const EventRecord& event);
+
 } // namespace kalvor::records

@@ -23,7 +23,11 @@ struct StoredRow {
 
 class TablePages {
 public:
-    TablePages(const RecordStore& store, const TableSchema& table, int version, int pageSize = 1000);
+    // `textAsBytes`: a file's text columns and the hash come as their UTF-8
+    // bytes (QByteArray), as canonicalContent takes them, not as QString;
+    // for reading rows to hash, not to copy.
+    TablePages(const RecordStore& store, const TableSchema& table, int version, int pageSize = 1000,
+               bool textAsBytes = false);
 
     const TableSchema& table() const { return *table_; }
     // The current row; false at the end or after an error.
