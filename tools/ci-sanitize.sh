@@ -19,7 +19,10 @@ cd "$(dirname "$0")/.."
 BUILD=${ASAN_BUILD:-build-asan}
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
+# -O1 and line tables only (-g1): what the sanitizers' reports need (file
+# and line of each frame), at less than half the compile time of -O2 -g.
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
     -DKALVOR_SANITIZE=ON -DKALVOR_BENCH=OFF -DKALVOR_FUZZ=OFF >/dev/null
 cmake --build "$BUILD" -j "$JOBS"
 
