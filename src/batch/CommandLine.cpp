@@ -18,12 +18,18 @@ namespace kalvor::batch {
 
 namespace {
 
-// One line per further command, as "  name     summary".
+// One line per further command, as "  name     summary"; a name too long
+// for the column has its summary on the next line, in the column.
 QString commandSummaries()
 {
     QString text;
-    for (const Subcommand& c : subcommands())
-        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(c.name), -8).arg(QLatin1String(c.summary));
+    for (const Subcommand& c : subcommands()) {
+        const QLatin1String name(c.name);
+        if (name.size() > 8)
+            text += QStringLiteral("  %1\n%2%3\n").arg(name, QString(11, QLatin1Char(' ')), QLatin1String(c.summary));
+        else
+            text += QStringLiteral("  %1 %2\n").arg(name, -8).arg(QLatin1String(c.summary));
+    }
     return text;
 }
 
