@@ -88,7 +88,7 @@ for script in postinst postrm; do
 done
 grep -q 'setcap cap_sys_rawio+ep "$program"' "$work/control/postinst" || fail "postinst sets no capability"
 grep -q '^program=/usr/bin/kalvor$' "$work/control/postinst" || fail "postinst names another program"
-grep -q 'systemd-tmpfiles --create kalvor.conf' "$work/control/postinst" || fail "postinst makes no card lock"
+grep -q 'systemd-tmpfiles .*--create kalvor.conf' "$work/control/postinst" || fail "postinst makes no card lock"
 grep -q 'dpkg-statoverride --list' "$work/control/postrm" || fail "postrm does not look at the statoverrides"
 zcat "$root/usr/share/doc/kalvor/changelog.gz" | head -n 1 | grep -q "^kalvor ($version)" ||
     fail "the installed changelog begins: $(zcat "$root/usr/share/doc/kalvor/changelog.gz" | head -n 1)"
@@ -120,12 +120,18 @@ hardening-check "$root/usr/bin/kalvor"
 # releases names the distribution UNRELEASED, as it should: lintian calls
 # that unreleased-changes, an error for an upload, which it is not.)
 # (lintian run as root says it would rather not, on standard error)
-lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb" "$dbgsym" \
-    >"$work/lintian.log" 2>"$work/lintian.err" || {
+# A tag lintian masks itself (M:, a known false positive such as Python's
+# dist-info top_level.txt) is no complaint, though --fail-on counts it in
+# Debian 12's lintian: every tag line is read instead.
+lintian --pedantic --display-info "$deb" "$dbgsym" >"$work/lintian.log" 2>"$work/lintian.err" || {
     cat "$work/lintian.log" "$work/lintian.err"
-    fail "lintian --pedantic complains"
+    fail "lintian failed"
 }
+if grep -q '^[EWIPX]: ' "$work/lintian.log"; then
+    cat "$work/lintian.log"
+    fail "lintian --pedantic complains"
+fi
 
-echo "$(basename "$deb"): $(wc -l <"$work/files") files; lintian --pedantic: $(grep -c . "$work/lintian.log" || true) tags"
+echo "$(basename "$deb"): $(wc -l <"$work/files") files; lintian --pedantic: $(grep -c '^[EWIPX]: ' "$work/lintian.log" || true) tags"
 [ "$failures" -eq 0 ] || { echo "$failures failures"; exit 1; }
 echo "the packages of kalvor $version are sound"
