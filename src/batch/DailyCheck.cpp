@@ -53,25 +53,10 @@ QString dailyCheckModeName(DailyCheckMode mode)
     return QStringLiteral("require");
 }
 
-QStringList systemBatchSettingsFiles()
-{
-    QStringList dirs;
-    for (const QString& dir : qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        if (QDir::isAbsolutePath(dir))
-            dirs << dir;
-    if (dirs.isEmpty())
-        dirs << QStringLiteral("/etc/xdg");
-    QStringList files;
-    for (const QString& dir : dirs)
-        files << QDir::cleanPath(dir + QStringLiteral("/KALVOR/kalvor-batch.conf"));
-    files.removeDuplicates();
-    return files;
-}
-
 DailyCheckSetting dailyCheckSetting()
 {
     DailyCheckSetting s;
-    for (const QString& file : QStringList{BatchSettings::filePath()} + systemBatchSettingsFiles()) {
+    for (const QString& file : BatchSettings::filesInOrder()) {
         const QSettings settings(file, QSettings::IniFormat);
         if (!settings.contains(kKey))
             continue;
