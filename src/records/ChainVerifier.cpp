@@ -80,11 +80,23 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
 {
     ChainReport report;
     const ReadSnapshot snapshot(store);
-    const StoreBackend::Integrity integrity = store.backend().integrity(store.database());
-    report.integrityOk = integrity.ok;
-    report.integrityText = integrity.text;
-    if (!report.integrityOk)
-        return report;
+    // The file's own check runs on a second connection while this one walks
+    // the chain; when it fails, its finding is the whole report.
+    store.backend().readAhead();
+    auto integrity = std::async(std::launch::async, store.backend().integrityApart(store.database()));
+    const auto integrityFirst = [&](ChainReport walked) {
+        std::optional<StoreBackend::Integrity> found = integrity.get();
+        if (!found)
+            found = store.backend().integrity(store.database());
+        if (found->ok) {
+            walked.integrityOk = true;
+            walked.integrityText = found->text;
+            return walked;
+        }
+        ChainReport failed;
+        failed.integrityText = found->text;
+        return failed;
+    };
     report.schemaVersion = store.schemaVersion();
     report.schemaProblems = schemaProblems(store, report.schemaVersion);
 
@@ -97,7 +109,7 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
         auto c = std::make_unique<TablePages>(store, t, report.schemaVersion, 1000, true);
         if (!c->error().isEmpty()) {
             report.firstBreak = ChainReport::Break{0, t.name, c->error()};
-            return report;
+            return integrityFirst(report);
         }
         cursors.push_back(std::move(c));
     }
@@ -176,7 +188,7 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
             if (running.valid()) {
                 running.get();
                 if (!check(hashing))
-                    return report;
+                    return integrityFirst(report);
             }
             hashing = std::move(taking);
             taking = Lot();
@@ -187,14 +199,14 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
     if (running.valid()) {
         running.get();
         if (!check(hashing))
-            return report;
+            return integrityFirst(report);
     }
     hashAll(taking);
     if (!check(taking))
-        return report;
+        return integrityFirst(report);
     if (takingBreak) {
         report.firstBreak = takingBreak;
-        return report;
+        return integrityFirst(report);
     }
     report.lastHash = previous;
     if (kept) {
@@ -214,7 +226,7 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
         }
         report.head = h;
     }
-    return report;
+    return integrityFirst(report);
 }
 
 } // namespace kalvor::records

@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+
 namespace kalvor::records {
 
 namespace {
@@ -278,6 +280,25 @@ public:
             problems << check.value(0).toString();
         return {problems == QStringList{QStringLiteral("ok")}, problems.join(QStringLiteral("; "))};
     }
+    std::function<std::optional<Integrity>()> integrityApart(const QSqlDatabase& db) const override
+    {
+        static std::atomic<int> serial{0};
+        const QString from = db.connectionName();
+        const QString name = QStringLiteral("%1-integrity-%2").arg(from).arg(++serial);
+        return [this, from, name]() -> std::optional<Integrity> {
+            std::optional<Integrity> result;
+            {
+                // The clone opens the same file (or private copy) with the same options.
+                QSqlDatabase own = QSqlDatabase::cloneDatabase(from, name);
+                if (own.open())
+                    result = integrity(own);
+                own.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+            return result;
+        };
+    }
+    void readAhead() const override { readAheadFile(readFile_); }
 
     std::optional<QList<CatalogueColumn>> columns(const QSqlDatabase& db, const QString& table, QString* why) const override
     {
@@ -344,6 +365,7 @@ private:
         }
         QSqlDatabase db = QSqlDatabase::addDatabase(driverName(), connection);
         db.setDatabaseName(path_);
+        readFile_ = path_;
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
         if (!db.open())
             return failure(QStringLiteral("open"), db.lastError(), false, why);
@@ -373,6 +395,7 @@ private:
         }
         QSqlDatabase db = QSqlDatabase::addDatabase(driverName(), connection);
         db.setDatabaseName(readOnlyUri(file, access_ == ReadAccess::Immutable));
+        readFile_ = file;
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10000"));
         if (!db.open())
             return failure(QStringLiteral("open"), db.lastError(), true, why);
@@ -380,6 +403,7 @@ private:
     }
 
     QString path_;
+    QString readFile_;  // the file SQLite reads: the store, or its private copy
     bool readOnly_ = false;
     ReadAccess access_ = ReadAccess::InPlace;
     std::optional<FileStamp> fileStamp_;  // for changedSinceOpen()

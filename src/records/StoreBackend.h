@@ -26,6 +26,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -128,6 +129,17 @@ public:
         QString text;
     };
     virtual Integrity integrity(const QSqlDatabase& db) const = 0;
+    // The same check made ready to run on another thread, on a connection of
+    // its own, while `db` reads the rows; it gives nothing when it could not
+    // run apart (integrity() then runs here). By default it is made here.
+    virtual std::function<std::optional<Integrity>()> integrityApart(const QSqlDatabase& db) const
+    {
+        const Integrity here = integrity(db);
+        return [here] { return std::optional<Integrity>(here); };
+    }
+    // Verify reads every row: a back end that can bring the store into memory
+    // faster in an order of its own than in the rows' order does so here.
+    virtual void readAhead() const {}
     // The catalogue: columns of one table (empty: no such table), and the
     // triggers and indexes of the store by name.
     virtual std::optional<QList<CatalogueColumn>> columns(const QSqlDatabase& db, const QString& table, QString* why) const = 0;

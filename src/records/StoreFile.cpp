@@ -1,6 +1,7 @@
 #include "records/StoreFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kalvor::records {
 
@@ -146,6 +148,41 @@ QString readOnlyUri(const QString& path, bool immutable)
     const QString absolute = QFileInfo(path).absoluteFilePath();
     return QStringLiteral("file:") + QString::fromLatin1(QUrl::toPercentEncoding(absolute, "/"))
            + (immutable ? QStringLiteral("?mode=ro&immutable=1") : QStringLiteral("?mode=ro"));
+}
+
+namespace {
+
+// MemAvailable of /proc/meminfo in bytes; 0 when it cannot be read.
+qint64 memoryAvailable()
+{
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (!meminfo.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : meminfo.readAll().split('\n'))
+        if (line.startsWith("MemAvailable:"))
+            return line.mid(13).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+} // namespace
+
+bool readAheadFile(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= memoryAvailable() / 2;
+    if (read) {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        std::vector<char> block(std::size_t(1) << 20);
+        ssize_t n = 0;
+        while ((n = ::read(fd, block.data(), block.size())) > 0 || (n < 0 && errno == EINTR)) {
+        }
+        read = n == 0;
+    }
+    ::close(fd);
+    return read;
 }
 
 } // namespace kalvor::records

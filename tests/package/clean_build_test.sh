@@ -3,7 +3,8 @@
 # clean Debian 12 chroot (debootstrap --variant=minbase) that has nothing
 # but build-essential and what `apt-get build-dep` installs from
 # debian/control. As root (debootstrap, chroot). The .debs are compared with
-# those of make package (DIR), which were built elsewhere, by another user.
+# those of make package (DIR), which were built elsewhere, by another user,
+# when both builds had the same packages installed (their .buildinfo files).
 #     clean_build_test.sh [DIR]        (JOBS: parallel compile jobs)
 # Kept between runs in build-chroot/: the minbase tree.
 set -eu
@@ -58,6 +59,28 @@ in_root "su builder -c 'cd ~/kalvor && DEB_BUILD_OPTIONS=parallel=${JOBS:-2} dpk
     exit 1
 }
 
+# A .deb is the same bytes only when it was built with the same tools and
+# libraries: the .buildinfo files list them. When this host's differ from
+# the mirror's newer point release, the difference is named and the .debs
+# are not compared (make reproducible compares builds on one system).
+build_env() { awk '/^Installed-Build-Depends:/ {on = 1; next} on && /^ / {sub(/,$/, ""); sub(/^ /, ""); print; next} {on = 0}' "$1" | sort; }
+mine=$(ls "$dir"/kalvor_*_amd64.buildinfo 2>/dev/null | head -n 1)
+theirs=$(ls "$root"/home/builder/kalvor_*_amd64.buildinfo | head -n 1)
+if [ -z "$mine" ]; then
+    echo "no .buildinfo of make package in $dir: the .debs are not compared"
+    exit 0
+fi
+build_env "$mine" >"$cache/env-host"
+build_env "$theirs" >"$cache/env-chroot"
+if ! cmp -s "$cache/env-host" "$cache/env-chroot"; then
+    echo "built as a plain user from Build-Depends alone"
+    echo "NOT COMPARED: the chroot built with other versions of $(diff "$cache/env-host" "$cache/env-chroot" | grep -c '^>') of" \
+        "the $(wc -l <"$cache/env-chroot") packages of its build environment (- this host, + chroot):"
+    diff "$cache/env-host" "$cache/env-chroot" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' | head -n 40
+    echo "(apt-get upgrade on this host, then make clean-build-test again, compares the .debs)"
+    exit 0
+fi
+
 status=0
 for deb in "$root"/home/builder/*.deb; do
     name=$(basename "$deb")
@@ -67,5 +90,6 @@ for deb in "$root"/home/builder/*.deb; do
         cmp -s "$deb" "$dir/$name" || { echo "DIFFERENT: $name"; status=1; }
     fi
 done
-[ "$status" -eq 0 ] && echo "built as a plain user from Build-Depends alone; the same packages as make package"
+[ "$status" -eq 0 ] && echo "built as a plain user from Build-Depends alone, with the build environment of make package" \
+    "($(wc -l <"$cache/env-chroot") packages, the same versions); the same packages as make package"
 exit "$status"

@@ -411,3 +411,41 @@ TEST(ChainVerifier, AKeptHeadShowsAStoreCutShortOrReHashedThatStillChainsUp)
     EXPECT_FALSE(report.ok());
     EXPECT_TRUE(report.summary().startsWith(QStringLiteral("the chain was re-hashed: row 8 has hash "))) << report.summary().toStdString();
 }
+
+TEST(ChainVerifier, ADamagedPageThatTheChainNeverReadsStillFailsTheStore)
+{
+    // An index page of the readings overwritten: the rows and their chain are
+    // intact, so only SQLite's own check, run beside the walk, can tell.
+    TempStore t;
+    ASSERT_TRUE(t.open());
+    fill(t.store);
+    t.store.close();
+    qint64 page = 0, pageSize = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("look"));
+        db.setDatabaseName(t.path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE type = 'index' "
+                                          "AND tbl_name = 'readings' AND sql IS NOT NULL")) && q.next());
+        page = q.value(0).toLongLong();
+        ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA page_size")) && q.next());
+        pageSize = q.value(0).toLongLong();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("look"));
+    QFile file(t.path);
+    ASSERT_TRUE(page > 1 && file.open(QIODevice::ReadWrite) && file.seek((page - 1) * pageSize));
+    ASSERT_EQ(file.write(QByteArray(int(pageSize), '\xA5')), pageSize);
+    file.close();
+
+    RecordStore store;
+    QString why;
+    ASSERT_EQ(store.open(t.path, RecordStore::OpenMode::ReadOnly, &why), RecordStore::OpenError::None) << why.toStdString();
+    const ChainReport report = verifyChain(store);
+    EXPECT_FALSE(report.ok());
+    EXPECT_FALSE(report.integrityOk);
+    ASSERT_EQ(report.lines().size(), 1);
+    EXPECT_TRUE(report.lines().first().startsWith(QStringLiteral("the file fails SQLite's integrity check: ")))
+        << report.lines().first().toStdString();
+}
