@@ -106,7 +106,9 @@ ChainReport verifyChain(const RecordStore& store, const std::optional<KeptHead>&
     for (const TableSchema& t : recordTables()) {
         if (t.since > report.schemaVersion)
             continue;
-        auto c = std::make_unique<TablePages>(store, t, report.schemaVersion, 1000, true);
+        auto c = std::make_unique<TablePages>(
+            store, t, report.schemaVersion,
+            TablePages::Options{.pageSize = 1000, .textAsBytes = true, .ownConnection = t.large});
         if (!c->error().isEmpty()) {
             report.firstBreak = ChainReport::Break{0, t.name, c->error()};
             return integrityFirst(report);

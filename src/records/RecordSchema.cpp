@@ -5,6 +5,8 @@
 
 #include <openssl/evp.h>
 
+#include <charconv>
+
 namespace kalvor::records {
 
 namespace {
@@ -72,7 +74,8 @@ const QList<TableSchema>& recordTables()
           // value, why, and the film's own thickness and position from the ID list.
           integer("supersedes", 2), text("reason", 2), real("thickness_mm", 2), text("position", 2)},
          1,
-         {QStringLiteral("readings_batch(batch)"), QStringLiteral("readings_time(time_utc)")}},
+         {QStringLiteral("readings_batch(batch)"), QStringLiteral("readings_time(time_utc)")},
+         true},
         {QStringLiteral("filter_checks"),
          {text("time_utc"), text("item"), text("filter"), text("value_shown"), real("value"),
           text("wavelength"), text("reader_model"), text("reader_serial"), text("reader_gain"),
@@ -83,7 +86,8 @@ const QList<TableSchema>& recordTables()
          {text("time_utc"), text("kind"), integer("batch"), integer("reading"), text("detail"),
           text("operator"), text("program_version")},
          1,
-         {QStringLiteral("events_batch(batch, kind)")}},
+         {QStringLiteral("events_batch(batch, kind)")},
+         true},
         // Version 2: film lots, calibrations and their approvals.
         {QStringLiteral("lots"),
          {text("time_utc"), text("name"), text("film_type"), real("thickness_mm"), real("thickness_u_mm"),
@@ -113,7 +117,8 @@ const QList<TableSchema>& recordTables()
           real("u_c_kgy"), real("expanded_kgy"), text("flags"), text("decision"), integer("supersedes"),
           text("program_version")},
          2,
-         {QStringLiteral("doses_reading(reading)"), QStringLiteral("doses_batch(batch)")}},
+         {QStringLiteral("doses_reading(reading)"), QStringLiteral("doses_batch(batch)")},
+         true},
         {QStringLiteral("approvals"),
          {text("time_utc"), integer("calibration"), text("approver_login"), text("approver_name"), text("reason"),
           integer("supersedes"), text("program_version")},
@@ -172,25 +177,46 @@ QByteArray genesisHash() { return QByteArray(64, '0'); }
 
 QByteArray canonicalContent(const TableSchema& table, qint64 seq, const QVariantList& values)
 {
+    // Built in place: verify makes one of these for every row of the store.
+    const auto number = [](QByteArray& to, qint64 n) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+        to.append(digits, qsizetype(end - digits));
+    };
     QByteArray out;
     out.reserve(512);
     out += "KALVOR-RECORD/1\ntable=";
     out += table.name.toUtf8();
     out += "\nseq=";
-    out += QByteArray::number(seq);
+    number(out, seq);
     out += '\n';
     for (int i = 0; i < table.columns.size() && i < values.size(); ++i) {
-        if (values[i].isNull())
+        const QVariant& value = values[i];
+        if (value.isNull())
             continue;
         const Column& c = table.columns[i];
-        const QByteArray bytes = valueBytes(c.type, values[i]);
         if (c.canonicalKey.isEmpty())
             out += c.name.toUtf8() + '=' + typeLetter(c.type);
         else
             out += c.canonicalKey;
-        out += QByteArray::number(bytes.size());
-        out += ':';
-        out += bytes;
+        if (c.type == ColumnType::Integer) {
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, value.toLongLong()).ptr;
+            number(out, end - digits);
+            out += ':';
+            out.append(digits, qsizetype(end - digits));
+        } else if (c.type == ColumnType::Text && value.typeId() == QMetaType::QByteArray) {
+            // Text read as its UTF-8 bytes (TablePages), used as it is.
+            const QByteArray& bytes = *static_cast<const QByteArray*>(value.constData());
+            number(out, bytes.size());
+            out += ':';
+            out += bytes;
+        } else {
+            const QByteArray bytes = valueBytes(c.type, value);
+            number(out, bytes.size());
+            out += ':';
+            out += bytes;
+        }
         out += '\n';
     }
     return out;

@@ -23,6 +23,7 @@ struct TableSchema {
     QList<Column> columns;  // without seq and hash, in canonical order
     int since = 1;          // the schema version that added the table
     QStringList indexes;    // "name(columns)", made with the table
+    bool large = false;     // a row or more for every reading: most of a store's rows
 
     int indexOf(const QString& column) const;
 };

@@ -638,6 +638,35 @@ public:
         return {QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"), QStringLiteral("SELECT 1")};
     }
 
+    bool openInSameState(const QSqlDatabase& db, const QString& name) const override
+    {
+        // The read transaction's snapshot, exported and taken up by a new
+        // session (as pg_dump's parallel jobs share one state). The exporting
+        // transaction stays open, and idle, while the others read.
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SET LOCAL idle_in_transaction_session_timeout = 0"))
+            || !q.exec(QStringLiteral("SELECT pg_export_snapshot()")) || !q.next())
+            return false;
+        const QString snapshot = q.value(0).toString();
+        q.finish();
+        bool ok = false;
+        {
+            QSqlDatabase other = QSqlDatabase::cloneDatabase(db, name);
+            QString why;
+            if (other.open() && setUpSession(other, &why)) {
+                QSqlQuery s(other);
+                ok = s.exec(QStringLiteral("SET idle_in_transaction_session_timeout = 0"))
+                     && s.exec(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"))
+                     && s.exec(QStringLiteral("SET TRANSACTION SNAPSHOT '%1'").arg(snapshot));
+            }
+            if (!ok)
+                other.close();
+        }
+        if (!ok)
+            QSqlDatabase::removeDatabase(name);
+        return ok;
+    }
+
     Integrity integrity(const QSqlDatabase& db) const override
     {
         QSqlQuery q(db);

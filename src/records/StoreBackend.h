@@ -140,6 +140,17 @@ public:
     // Verify reads every row: a back end that can bring the store into memory
     // faster in an order of its own than in the rows' order does so here.
     virtual void readAhead() const {}
+    // A second connection, added as `name`, that sees exactly the state of
+    // the read transaction open on `db` (ReadSnapshot), for reading one table
+    // while other connections read the others; nothing where a back end
+    // cannot share one state between connections (the caller then reads
+    // every table on `db`). The caller closes it and removes `name`.
+    virtual bool openInSameState(const QSqlDatabase& db, const QString& name) const
+    {
+        Q_UNUSED(db)
+        Q_UNUSED(name)
+        return false;
+    }
     // The catalogue: columns of one table (empty: no such table), and the
     // triggers and indexes of the store by name.
     virtual std::optional<QList<CatalogueColumn>> columns(const QSqlDatabase& db, const QString& table, QString* why) const = 0;

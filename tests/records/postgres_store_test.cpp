@@ -9,6 +9,7 @@
 #include "batch/Subcommand.h"
 #include "records/ChainVerifier.h"
 #include "records/StoreLocation.h"
+#include "records/TablePages.h"
 #include "support/PostgresServer.h"
 
 #include <QFile>
@@ -185,6 +186,40 @@ TEST(PostgresStore, WritersOnSeveralConnectionsKeepOneChain)
     ASSERT_TRUE(q.exec(QStringLiteral("SELECT count(*) FROM kalvor_store")) && q.next());
     EXPECT_EQ(q.value(0).toInt(), 1) << "the store was made once";
     EXPECT_FALSE(q.exec(QStringLiteral("INSERT INTO events (seq, hash) VALUES (999, 'x')"))) << "a read-only open writes nothing";
+}
+
+TEST(PostgresStore, VerifyReadsALargeTableOnAConnectionOfItsOwnInTheStateItsReadBegan)
+{
+    START_SERVER(server);
+    RecordStore writer, reader;
+    ASSERT_TRUE(openStore(writer, server.uri()));
+    const qint64 batchSeq = appendBatch(writer, QStringLiteral("b"));
+    QString why;
+    const auto append = [&] {
+        ASSERT_TRUE(writer.appendReading(sampleReading(batchSeq, QStringLiteral("F"), 0.5),
+                                         sampleEvent(event::Capture, batchSeq), &why))
+            << why.toStdString();
+    };
+    append();
+    append();
+    ASSERT_TRUE(openStore(reader, server.uri(), RecordStore::OpenMode::ReadOnly));
+    const TableSchema& readings = recordTable(QStringLiteral("readings"));
+    ASSERT_TRUE(readings.large);
+    {
+        const ReadSnapshot state(reader);
+        append();  // after the read began: not part of what it reads
+        const qsizetype connections = QSqlDatabase::connectionNames().size();
+        TablePages pages(reader, readings, kSchemaVersion, TablePages::Options{.pageSize = 1, .ownConnection = true});
+        EXPECT_EQ(QSqlDatabase::connectionNames().size(), connections + 1);
+        int rows = 0;
+        for (; pages.has(); pages.advance())
+            ++rows;
+        EXPECT_TRUE(pages.error().isEmpty()) << pages.error().toStdString();
+        EXPECT_EQ(rows, 2);
+    }
+    const ChainReport report = verifyChain(reader);
+    EXPECT_TRUE(report.ok()) << report.summary().toStdString();
+    EXPECT_EQ(report.rows, 7);
 }
 
 TEST(PostgresStore, AServerThatGoesAwayFailsAppendsUntilItIsBackAndLosesOrDoublesNothing)

@@ -326,6 +326,23 @@ TEST(RecordStore, AVersionOneStoreIsReadAsItIsAndMigratesKeepingEveryRowAndItsHa
     EXPECT_EQ(store.reading(22)->supersedes, std::optional<qint64>(17));
 }
 
+TEST(RecordSchema, TheCanonicalContentAndItsHashAreTheBytesEveryStoredChainWasMadeWith)
+{
+    // Written out by hand from the format, hashed by Python's hashlib: any
+    // change here would break the chain of every store already written.
+    const TableSchema t{QStringLiteral("t"),
+                        {{QStringLiteral("i"), ColumnType::Integer}, {QStringLiteral("r"), ColumnType::Real},
+                         {QStringLiteral("q"), ColumnType::Real}, {QStringLiteral("s"), ColumnType::Text},
+                         {QStringLiteral("b"), ColumnType::Text}, {QStringLiteral("n"), ColumnType::Text}}};
+    const QString text = QStringLiteral("Grüße, 5 kGy");
+    const QByteArray content = canonicalContent(
+        t, 42, {qint64(-9007199254740993), 0.1, 1e-7, text, text.toUtf8(), QVariant()});
+    EXPECT_EQ(content, QByteArray("KALVOR-RECORD/1\ntable=t\nseq=42\ni=I17:-9007199254740993\nr=R3:0.1\nq=R5:1e-07\n"
+                                  "s=T14:Grüße, 5 kGy\nb=T14:Grüße, 5 kGy\n"));
+    EXPECT_EQ(chainHash(genesisHash(), content),
+              QByteArray("97f978613309987ad4bd7330aeb8f9301f0877d6929e08defbcbd1b042572553"));
+}
+
 TEST(RecordSchema, ColumnsThatALaterVersionAddsLeaveOlderRowsHashesAlone)
 {
     const TableSchema& events = recordTable(QStringLiteral("events"));
