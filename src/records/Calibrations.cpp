@@ -1,5 +1,7 @@
 #include "records/Calibrations.h"
 
+#include "records/RowValues.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlQuery>
@@ -8,12 +10,8 @@ namespace kalvor::records {
 
 namespace {
 
-QVariant text(const QString& s) { return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s); }
-QVariant orNull(const std::optional<qint64>& v) { return v ? QVariant(*v) : QVariant(); }
-std::optional<qint64> optInt(const QSqlQuery& q, int i)
-{
-    return q.isNull(i) ? std::nullopt : std::optional<qint64>(q.value(i).toLongLong());
-}
+using namespace rowvalues;
+
 
 QString backgroundsJson(const QList<LotBackground>& list)
 {
@@ -47,13 +45,6 @@ QList<LotBackground> backgroundsFrom(const QString& json)
     return out;
 }
 
-QString columns(const QString& table)
-{
-    QStringList names{QStringLiteral("seq")};
-    for (const Column& c : recordTable(table).columns)
-        names << c.name;
-    return names.join(QLatin1Char(','));
-}
 
 LotRecord lotFrom(const QSqlQuery& q)
 {
@@ -135,9 +126,9 @@ QString normalWavelength(const QString& text)
 std::optional<qint64> appendLot(RecordStore& store, const LotRecord& l, QString* why)
 {
     return store.appendRows({{QStringLiteral("lots"),
-                              {text(l.timeUtc), text(l.name), text(l.filmType), l.thicknessMm, l.thicknessUMm,
-                               text(backgroundsJson(l.backgrounds)), text(l.notes), orNull(l.supersedes),
-                               text(l.operatorName), text(l.programVersion)}}},
+                              {textValue(l.timeUtc), textValue(l.name), textValue(l.filmType), l.thicknessMm, l.thicknessUMm,
+                               textValue(backgroundsJson(l.backgrounds)), textValue(l.notes), orNull(l.supersedes),
+                               textValue(l.operatorName), textValue(l.programVersion)}}},
                             why);
 }
 
@@ -178,11 +169,11 @@ std::optional<qint64> appendCalibration(RecordStore& store, const CalibrationRec
 {
     return store.appendRows(
         {{QStringLiteral("calibrations"),
-          {text(c.timeUtc), text(c.lot), c.lotRow, text(c.readerSerial), text(c.wavelength), orNull(c.batch),
-           text(c.model), c.throughZero ? 1 : 0, c.referenceU, c.rangeMin, c.rangeMax,
+          {textValue(c.timeUtc), textValue(c.lot), c.lotRow, textValue(c.readerSerial), textValue(c.wavelength), orNull(c.batch),
+           textValue(c.model), c.throughZero ? 1 : 0, c.referenceU, c.rangeMin, c.rangeMax,
            c.readWindow.isEmpty() ? QVariant() : QVariant(c.readWindow),
-           text(QString::fromUtf8(QJsonDocument(c.fit).toJson(QJsonDocument::Compact))), text(c.dosesFile),
-           text(c.dosesSha256), text(c.operatorName), text(c.programVersion)}}},
+           textValue(QString::fromUtf8(QJsonDocument(c.fit).toJson(QJsonDocument::Compact))), textValue(c.dosesFile),
+           textValue(c.dosesSha256), textValue(c.operatorName), textValue(c.programVersion)}}},
         why);
 }
 
@@ -217,8 +208,8 @@ QList<CalibrationRecord> calibrations(const RecordStore& store, const QString& l
 std::optional<qint64> appendApproval(RecordStore& store, const ApprovalRecord& a, QString* why)
 {
     return store.appendRows({{QStringLiteral("approvals"),
-                              {text(a.timeUtc), a.calibration, text(a.approverLogin), text(a.approverName),
-                               text(a.reason), orNull(a.supersedes), text(a.programVersion)}}},
+                              {textValue(a.timeUtc), a.calibration, textValue(a.approverLogin), textValue(a.approverName),
+                               textValue(a.reason), orNull(a.supersedes), textValue(a.programVersion)}}},
                             why);
 }
 

@@ -1,30 +1,16 @@
 #include "records/Doses.h"
 
+#include "records/RowValues.h"
+
 #include <QSqlQuery>
 
 namespace kalvor::records {
 
 namespace {
 
-QVariant text(const QString& s) { return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s); }
-QVariant orNull(const std::optional<qint64>& v) { return v ? QVariant(*v) : QVariant(); }
-QVariant orNull(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
-std::optional<qint64> optInt(const QSqlQuery& q, int i)
-{
-    return q.isNull(i) ? std::nullopt : std::optional<qint64>(q.value(i).toLongLong());
-}
-std::optional<double> optReal(const QSqlQuery& q, int i)
-{
-    return q.isNull(i) ? std::nullopt : std::optional<double>(q.value(i).toDouble());
-}
+using namespace rowvalues;
 
-QString columns(const QString& table)
-{
-    QStringList names{QStringLiteral("seq")};
-    for (const Column& c : recordTable(table).columns)
-        names << c.name;
-    return names.join(QLatin1Char(','));
-}
+
 
 DoseRecord doseFrom(const QSqlQuery& q)
 {
@@ -61,10 +47,10 @@ DoseRecord doseFrom(const QSqlQuery& q)
 QList<std::pair<QString, QVariantList>> doseRow(const DoseRecord& d)
 {
     return {{QStringLiteral("doses"),
-             {text(d.timeUtc), d.reading, d.batch, text(d.dosimeterId), d.calibration, text(d.lot), d.lotRow, d.a0,
+             {textValue(d.timeUtc), d.reading, d.batch, textValue(d.dosimeterId), d.calibration, textValue(d.lot), d.lotRow, d.a0,
               d.thicknessMm, d.ownThickness ? 1 : 0, d.response, orNull(d.doseKGy), d.uFit, d.uRead, d.uRef, d.uThick,
-              d.uc, d.expanded, text(d.flags.join(QStringLiteral("; "))), text(d.decision), orNull(d.supersedes),
-              text(d.programVersion)}}};
+              d.uc, d.expanded, textValue(d.flags.join(QStringLiteral("; "))), textValue(d.decision), orNull(d.supersedes),
+              textValue(d.programVersion)}}};
 }
 
 std::optional<qint64> appendDoses(RecordStore& store, const QList<DoseRecord>& doses, QString* why)
@@ -99,9 +85,9 @@ QHash<qint64, DoseRecord> currentDoses(const RecordStore& store, qint64 batchSeq
 std::optional<qint64> appendBatchTerms(RecordStore& store, const BatchTermsRecord& t, QString* why)
 {
     return store.appendRows({{QStringLiteral("batch_terms"),
-                              {text(t.timeUtc), t.batch, t.irradiatedUtc.isEmpty() ? QVariant() : QVariant(t.irradiatedUtc),
-                               orNull(t.limitLowKGy), orNull(t.limitHighKGy), text(t.decisionRule), text(t.operatorName),
-                               text(t.programVersion)}}},
+                              {textValue(t.timeUtc), t.batch, t.irradiatedUtc.isEmpty() ? QVariant() : QVariant(t.irradiatedUtc),
+                               orNull(t.limitLowKGy), orNull(t.limitHighKGy), textValue(t.decisionRule), textValue(t.operatorName),
+                               textValue(t.programVersion)}}},
                             why);
 }
 

@@ -1,5 +1,7 @@
 #include "records/QualityRecords.h"
 
+#include "records/RowValues.h"
+
 #include "records/Calibrations.h"
 
 #include <QSqlQuery>
@@ -9,17 +11,9 @@ namespace kalvor::records {
 
 namespace {
 
-QVariant text(const QString& s) { return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s); }
-QVariant orNull(const std::optional<qint64>& v) { return v ? QVariant(*v) : QVariant(); }
-QVariant orNull(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
+using namespace rowvalues;
 
-QString columns(const QString& table)
-{
-    QStringList names{QStringLiteral("seq")};
-    for (const Column& c : recordTable(table).columns)
-        names << c.name;
-    return names.join(QLatin1Char(','));
-}
+
 
 ReferenceSet referenceFrom(const QSqlQuery& q)
 {
@@ -97,10 +91,10 @@ double defaultTolerance(std::optional<double> expandedU)
 std::optional<qint64> appendReferenceSet(RecordStore& store, const ReferenceSet& r, QString* why)
 {
     return store.appendRows({{QStringLiteral("reference_filters"),
-                              {text(r.timeUtc), text(r.readerSerial), text(normalWavelength(r.wavelength)), r.light,
-                               r.medium, r.dark, orNull(r.expandedU), r.tolerance, text(r.certificate),
-                               text(r.certificateDate.toString(Qt::ISODate)), orNull(r.supersedes),
-                               text(r.operatorName), text(r.programVersion)}}},
+                              {textValue(r.timeUtc), textValue(r.readerSerial), textValue(normalWavelength(r.wavelength)), r.light,
+                               r.medium, r.dark, orNull(r.expandedU), r.tolerance, textValue(r.certificate),
+                               textValue(r.certificateDate.toString(Qt::ISODate)), orNull(r.supersedes),
+                               textValue(r.operatorName), textValue(r.programVersion)}}},
                             why);
 }
 
@@ -151,10 +145,10 @@ std::optional<ReferenceSet> referenceFor(const QList<ReferenceSet>& all, const Q
 std::optional<qint64> appendVerification(RecordStore& store, const VerificationRecord& v, QString* why)
 {
     return store.appendRows({{QStringLiteral("verifications"),
-                              {text(v.timeUtc), text(v.lot), v.batch, text(v.batchName), text(v.readerSerial),
-                               text(v.wavelength), v.calibration, v.films, v.meanRatio, v.sdRatio, v.tolerancePct,
-                               v.passed ? 1 : 0, text(v.detail), text(v.dosesFile), text(v.dosesSha256),
-                               text(v.operatorName), text(v.programVersion)}}},
+                              {textValue(v.timeUtc), textValue(v.lot), v.batch, textValue(v.batchName), textValue(v.readerSerial),
+                               textValue(v.wavelength), v.calibration, v.films, v.meanRatio, v.sdRatio, v.tolerancePct,
+                               v.passed ? 1 : 0, textValue(v.detail), textValue(v.dosesFile), textValue(v.dosesSha256),
+                               textValue(v.operatorName), textValue(v.programVersion)}}},
                             why);
 }
 

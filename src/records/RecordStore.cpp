@@ -1,5 +1,7 @@
 #include "records/RecordStore.h"
 
+#include "records/RowValues.h"
+
 #include "records/RecordSchema.h"
 
 #include <QDir>
@@ -18,17 +20,15 @@ namespace kalvor::records {
 
 namespace {
 
+using namespace rowvalues;
+
 void say(QString* why, const QString& text)
 {
     if (why)
         *why = text;
 }
 
-QVariant orNull(const std::optional<qint64>& v) { return v ? QVariant(*v) : QVariant(); }
-QVariant orNull(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
 
-// Text is stored as '' when empty, never as NULL, so it reads back as written.
-QVariant textValue(const QString& s) { return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s); }
 
 QVariant stored(ColumnType type, const QVariant& v)
 {
@@ -39,10 +39,6 @@ QVariant stored(ColumnType type, const QVariant& v)
     return v;
 }
 
-std::optional<qint64> optInt(const QSqlQuery& q, int i)
-{
-    return q.isNull(i) ? std::nullopt : std::optional<qint64>(q.value(i).toLongLong());
-}
 
 QVariantList batchValues(const BatchRecord& b)
 {
