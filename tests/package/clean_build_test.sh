@@ -45,8 +45,8 @@ git -C "$top" archive HEAD | tar -x -C "$root/home/builder/kalvor"
 echo "$version $epoch" >"$root/home/builder/kalvor/.version"
 in_root "chown -R builder: /home/builder/kalvor"
 
-echo "apt-get install build-essential; apt-get build-dep from debian/control"
-in_root "apt-get update -q && apt-get install -y -q --no-install-recommends build-essential &&
+echo "apt-get upgrade; apt-get install build-essential; apt-get build-dep from debian/control"
+in_root "apt-get update -q && apt-get upgrade -y -q && apt-get install -y -q --no-install-recommends build-essential &&
     apt-get build-dep -y -q --no-install-recommends /home/builder/kalvor" >"$cache/build-deps.log" 2>&1 || {
     tail -n 20 "$cache/build-deps.log"
     exit 1
