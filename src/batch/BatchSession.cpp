@@ -574,8 +574,10 @@ std::optional<qint64> BatchSession::store(const Capture& c, QString* why)
     }
     if (!storeTrouble_.isEmpty()) {
         // After appends failed, the batch's rows as the store has them: a
-        // record whose commit met a lost connection may be there after all.
+        // record whose commit met a lost connection may be there after all,
+        // and its dose with it.
         records_ = store_.readings(batch_.seq);
+        doses_ = currentDoses(store_, batch_.seq);
         recount();
     }
     ReadingRecord r = readerRecord();
