@@ -64,11 +64,16 @@ in_root "su builder -c 'cd ~/kalvor && DEB_BUILD_OPTIONS=parallel=${JOBS:-2} dpk
 # the mirror's newer point release, the difference is named and the .debs
 # are not compared (make reproducible compares builds on one system).
 build_env() { awk '/^Installed-Build-Depends:/ {on = 1; next} on && /^ / {sub(/,$/, ""); sub(/^ /, ""); print; next} {on = 0}' "$1" | sort; }
-mine=$(ls "$dir"/kalvor_*_amd64.buildinfo 2>/dev/null | head -n 1)
+# make package's .buildinfo of this very version (it lists its .debs).
+mine=
+for f in "$dir"/kalvor_*_amd64.buildinfo; do
+    [ -f "$f" ] && grep -q " kalvor_${version}_amd64.deb\$" "$f" && mine=$f
+done
 theirs=$(ls "$root"/home/builder/kalvor_*_amd64.buildinfo | head -n 1)
 if [ -z "$mine" ]; then
-    echo "no .buildinfo of make package in $dir: the .debs are not compared"
-    exit 0
+    echo "built as a plain user from Build-Depends alone"
+    echo "NOT COMPARED: $dir has no .buildinfo of make package for $version (HEAD moved since make package?)"
+    exit 1
 fi
 build_env "$mine" >"$cache/env-host"
 build_env "$theirs" >"$cache/env-chroot"
@@ -88,6 +93,9 @@ for deb in "$root"/home/builder/*.deb; do
     if [ -f "$dir/$name" ]; then
         sha256sum "$dir/$name" | sed 's|  .*/|  make package: |'
         cmp -s "$deb" "$dir/$name" || { echo "DIFFERENT: $name"; status=1; }
+    else
+        echo "MISSING: make package made no $name"
+        status=1
     fi
 done
 [ "$status" -eq 0 ] && echo "built as a plain user from Build-Depends alone, with the build environment of make package" \
