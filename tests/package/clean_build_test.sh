@@ -34,6 +34,13 @@ trap cleanup EXIT
 cleanup
 cp -a "$base" "$root"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The suites of an installed Debian 12: its point releases and security updates too.
+security=${DEBIAN_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
+cat >"$root/etc/apt/sources.list" <<EOF
+deb $mirror bookworm main
+deb $mirror bookworm-updates main
+deb $security bookworm-security main
+EOF
 mount -t proc proc "$root/proc"
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
     DEBIAN_FRONTEND=noninteractive sh -c "$1"; }
@@ -77,11 +84,18 @@ if [ -z "$mine" ]; then
 fi
 build_env "$mine" >"$cache/env-host"
 build_env "$theirs" >"$cache/env-chroot"
-if ! cmp -s "$cache/env-host" "$cache/env-chroot"; then
+# Packages both builds had, in other versions; a package that only one of
+# them had installed (an alternative, a tool of this host's) is named but
+# does not stop the comparison.
+awk 'NR == FNR {v[$1] = $0; next} ($1 in v) && v[$1] != $0 {print "  - " v[$1]; print "  + " $0}' \
+    "$cache/env-host" "$cache/env-chroot" >"$cache/env-differ"
+only=$(awk 'NR == FNR {v[$1] = 1; next} !($1 in v) {print $1}' "$cache/env-chroot" "$cache/env-host" | tr '\n' ' ')
+[ -z "$only" ] || echo "installed for make package only, not needed by the build: $only"
+if [ -s "$cache/env-differ" ]; then
     echo "built as a plain user from Build-Depends alone"
-    echo "NOT COMPARED: the chroot built with other versions of $(diff "$cache/env-host" "$cache/env-chroot" | grep -c '^>') of" \
+    echo "NOT COMPARED: the chroot built with other versions of $(($(wc -l <"$cache/env-differ") / 2)) of" \
         "the $(wc -l <"$cache/env-chroot") packages of its build environment (- this host, + chroot):"
-    diff "$cache/env-host" "$cache/env-chroot" | grep '^[<>]' | sed 's/^</  -/; s/^>/  +/' | head -n 40
+    head -n 40 "$cache/env-differ"
     echo "(apt-get upgrade on this host, then make clean-build-test again, compares the .debs)"
     exit 0
 fi
@@ -99,5 +113,5 @@ for deb in "$root"/home/builder/*.deb; do
     fi
 done
 [ "$status" -eq 0 ] && echo "built as a plain user from Build-Depends alone, with the build environment of make package" \
-    "($(wc -l <"$cache/env-chroot") packages, the same versions); the same packages as make package"
+    "(its $(wc -l <"$cache/env-chroot") packages in the same versions); the same packages as make package"
 exit "$status"
