@@ -11,20 +11,6 @@ namespace kalvor::records {
 
 namespace {
 
-QByteArray valueBytes(ColumnType type, const QVariant& value)
-{
-    switch (type) {
-    case ColumnType::Integer:
-        return QByteArray::number(value.toLongLong());
-    case ColumnType::Real:
-        return QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
-    case ColumnType::Text:
-        break;
-    }
-    // Text read as its UTF-8 bytes (TablePages) is used as it is.
-    return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : value.toString().toUtf8();
-}
-
 char typeLetter(ColumnType type)
 {
     switch (type) {
@@ -178,17 +164,24 @@ QByteArray genesisHash() { return QByteArray(64, '0'); }
 QByteArray canonicalContent(const TableSchema& table, qint64 seq, const QVariantList& values)
 {
     // Built in place: verify makes one of these for every row of the store.
-    const auto number = [](QByteArray& to, qint64 n) {
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-        to.append(digits, qsizetype(end - digits));
-    };
     QByteArray out;
     out.reserve(512);
+    // A number's decimal digits, into `digits`; returns their count.
+    const auto toDigits = [](char (&digits)[24], qint64 n) {
+        return qsizetype(std::to_chars(digits, digits + sizeof digits, n).ptr - digits);
+    };
+    // A value as "<size in bytes>:<bytes>".
+    const auto sized = [&](const char* bytes, qsizetype size) {
+        char digits[24];
+        out.append(digits, toDigits(digits, size));
+        out += ':';
+        out.append(bytes, size);
+    };
     out += "KALVOR-RECORD/1\ntable=";
     out += table.name.toUtf8();
     out += "\nseq=";
-    number(out, seq);
+    char seqDigits[24];
+    out.append(seqDigits, toDigits(seqDigits, seq));
     out += '\n';
     for (int i = 0; i < table.columns.size() && i < values.size(); ++i) {
         const QVariant& value = values[i];
@@ -201,21 +194,17 @@ QByteArray canonicalContent(const TableSchema& table, qint64 seq, const QVariant
             out += c.canonicalKey;
         if (c.type == ColumnType::Integer) {
             char digits[24];
-            const auto end = std::to_chars(digits, digits + sizeof digits, value.toLongLong()).ptr;
-            number(out, end - digits);
-            out += ':';
-            out.append(digits, qsizetype(end - digits));
-        } else if (c.type == ColumnType::Text && value.typeId() == QMetaType::QByteArray) {
+            sized(digits, toDigits(digits, value.toLongLong()));
+        } else if (c.type == ColumnType::Real) {
+            const QByteArray bytes = QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+            sized(bytes.constData(), bytes.size());
+        } else if (value.typeId() == QMetaType::QByteArray) {
             // Text read as its UTF-8 bytes (TablePages), used as it is.
             const QByteArray& bytes = *static_cast<const QByteArray*>(value.constData());
-            number(out, bytes.size());
-            out += ':';
-            out += bytes;
+            sized(bytes.constData(), bytes.size());
         } else {
-            const QByteArray bytes = valueBytes(c.type, value);
-            number(out, bytes.size());
-            out += ':';
-            out += bytes;
+            const QByteArray bytes = value.toString().toUtf8();
+            sized(bytes.constData(), bytes.size());
         }
         out += '\n';
     }
