@@ -12,7 +12,6 @@ namespace {
 
 using namespace rowvalues;
 
-
 QString backgroundsJson(const QList<LotBackground>& list)
 {
     QJsonArray out;
@@ -44,7 +43,6 @@ QList<LotBackground> backgroundsFrom(const QString& json)
     }
     return out;
 }
-
 
 LotRecord lotFrom(const QSqlQuery& q)
 {

@@ -10,8 +10,6 @@ namespace {
 
 using namespace rowvalues;
 
-
-
 DoseRecord doseFrom(const QSqlQuery& q)
 {
     DoseRecord d;

@@ -1,8 +1,7 @@
 #include "records/QualityRecords.h"
 
-#include "records/RowValues.h"
-
 #include "records/Calibrations.h"
+#include "records/RowValues.h"
 
 #include <QSqlQuery>
 #include <algorithm>
@@ -12,8 +11,6 @@ namespace kalvor::records {
 namespace {
 
 using namespace rowvalues;
-
-
 
 ReferenceSet referenceFrom(const QSqlQuery& q)
 {

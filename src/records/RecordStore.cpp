@@ -1,8 +1,7 @@
 #include "records/RecordStore.h"
 
-#include "records/RowValues.h"
-
 #include "records/RecordSchema.h"
+#include "records/RowValues.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,8 +27,6 @@ void say(QString* why, const QString& text)
         *why = text;
 }
 
-
-
 QVariant stored(ColumnType type, const QVariant& v)
 {
     if (!v.isValid() || v.isNull())
@@ -38,7 +35,6 @@ QVariant stored(ColumnType type, const QVariant& v)
         return textValue(v.toString());
     return v;
 }
-
 
 QVariantList batchValues(const BatchRecord& b)
 {
