@@ -65,6 +65,7 @@ in_root "su builder -c 'cd ~/kalvor && DEB_BUILD_OPTIONS=parallel=${JOBS:-2} dpk
     echo "FAIL: the package does not build from Build-Depends alone (whole log: $cache/clean-build.log)"
     exit 1
 }
+echo "built as a plain user from Build-Depends alone"
 
 # A .deb is the same bytes only when it was built with the same tools and
 # libraries: the .buildinfo files list them. When this host's differ from
@@ -78,7 +79,6 @@ for f in "$dir"/kalvor_*_amd64.buildinfo; do
 done
 theirs=$(ls "$root"/home/builder/kalvor_*_amd64.buildinfo | head -n 1)
 if [ -z "$mine" ]; then
-    echo "built as a plain user from Build-Depends alone"
     echo "NOT COMPARED: $dir has no .buildinfo of make package for $version (HEAD moved since make package?)"
     exit 1
 fi
@@ -92,7 +92,6 @@ awk 'NR == FNR {v[$1] = $0; next} ($1 in v) && v[$1] != $0 {print "  - " v[$1]; 
 only=$(awk 'NR == FNR {v[$1] = 1; next} !($1 in v) {print $1}' "$cache/env-chroot" "$cache/env-host" | tr '\n' ' ')
 [ -z "$only" ] || echo "installed for make package only, not needed by the build: $only"
 if [ -s "$cache/env-differ" ]; then
-    echo "built as a plain user from Build-Depends alone"
     echo "NOT COMPARED: the chroot built with other versions of $(($(wc -l <"$cache/env-differ") / 2)) of" \
         "the $(wc -l <"$cache/env-chroot") packages of its build environment (- this host, + chroot):"
     head -n 40 "$cache/env-differ"
@@ -112,6 +111,6 @@ for deb in "$root"/home/builder/*.deb; do
         status=1
     fi
 done
-[ "$status" -eq 0 ] && echo "built as a plain user from Build-Depends alone, with the build environment of make package" \
-    "(its $(wc -l <"$cache/env-chroot") packages in the same versions); the same packages as make package"
+[ "$status" -eq 0 ] && echo "the same packages as make package, built with its build environment" \
+    "(its $(wc -l <"$cache/env-chroot") packages in the same versions)"
 exit "$status"
